@@ -1,0 +1,45 @@
+// Processes by identifier: start, test, wait, terminate, list and name them.
+// The library keeps no handles between calls. A started program never stays
+// behind as our zombie, and a zombie always counts as ended.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Drux {
+
+using ProcessId = uint32_t;
+
+ProcessId currentProcessId();
+
+// Splits a Windows command line into arguments by the Windows rules (double
+// quotes group, backslashes before a quote escape it). Writes at most
+// maxArguments pointers into storage (which must hold commandLine's length + 1
+// characters) and returns the count.
+size_t splitCommandLine(const char* commandLine, char* storage, char** arguments, size_t maxArguments);
+
+// Starts applicationName with the whole command line (its first element names
+// the program, as on Windows) in workingDirectory (null: inherit). The new
+// process is detached from the caller's terminal input. False when the program
+// could not be started (missing, not executable); errno then says why.
+bool launchProcess(const char* applicationName, const char* commandLine, const char* workingDirectory,
+                   ProcessId* processId);
+
+// Whether a process with this identifier exists, may be signalled by us, and
+// has not ended (zombies have ended).
+bool processIsRunning(ProcessId processId);
+// "Opening" a process: it exists and we may signal it.
+bool processCanBeOpened(ProcessId processId);
+// Waits up to timeoutMs for the process to end. True when it has ended (or
+// cannot be waited on), false on time-out.
+bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs);
+// Terminates the process (SIGKILL). True on success.
+bool terminateProcess(ProcessId processId);
+
+// Fills ids with up to capacity identifiers of running processes, returns the count.
+size_t enumerateProcesses(ProcessId* ids, size_t capacity);
+// The file name of the process's executable (its base name). False when it
+// cannot be read (other users' processes, kernel threads).
+bool processExecutableName(ProcessId processId, char* name, size_t nameSize);
+
+}  // namespace Drux

@@ -1,0 +1,34 @@
+/*
+ * DruxLauncher: the message agent, which serves one connected socket with a
+ * reading thread (automatic replies, message-arrived callback) and a heartbeat
+ * thread (a heartbeat every 25 seconds while the heartbeat flag is 1).
+ * Compiles as C and as C++.
+ *
+ * Calling order: Create; SetMessageArrivedCallback; Start on a connected socket;
+ * SendMessage from any thread; the socket's owner closes the socket; Delete.
+ * The agent never opens or closes its socket.
+ */
+#ifndef DRUX_VANTREL_MESSAGE_AGENT_H
+#define DRUX_VANTREL_MESSAGE_AGENT_H
+
+#include "VantrelTypes.h"
+
+VANTREL_EXTERN_C_BEGIN
+
+typedef struct VantrelMessageAgent* VantrelMessageAgentHandle;
+
+VANTREL_API int32_t VantrelMessageAgent_Create(VantrelMessageAgentHandle* agent);
+VANTREL_API int32_t VantrelMessageAgent_SetMessageArrivedCallback(VantrelMessageAgentHandle agent, void* userData,
+                                                                  VantrelMessageArrivedCallback callback);
+VANTREL_API int32_t VantrelMessageAgent_Start(VantrelMessageAgentHandle agent, VantrelSocket socket);
+VANTREL_API int32_t VantrelMessageAgent_SendMessage(VantrelMessageAgentHandle agent, int32_t messageType,
+                                                    const char* payload);
+VANTREL_API int32_t VantrelMessageAgent_SetHeartbeatActive(VantrelMessageAgentHandle agent, int32_t active);
+VANTREL_API int32_t VantrelMessageAgent_GetHeartbeatActive(VantrelMessageAgentHandle agent, int32_t* active);
+VANTREL_API int32_t VantrelMessageAgent_GetIsRunning(VantrelMessageAgentHandle agent, int32_t* running);
+/* Stops the agent's threads (the owner closes the socket first) and stores NULL in *agent. */
+VANTREL_API int32_t VantrelMessageAgent_Delete(VantrelMessageAgentHandle* agent);
+
+VANTREL_EXTERN_C_END
+
+#endif /* DRUX_VANTREL_MESSAGE_AGENT_H */

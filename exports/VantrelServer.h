@@ -1,0 +1,30 @@
+/*
+ * DruxLauncher: a listening server on one loopback port; every accepted
+ * connection gets its own message agent wired to the server's callback.
+ * Compiles as C and as C++.
+ *
+ * Set the callback before Start: each client copies it when it is accepted.
+ * The host must have started the socket layer (WSAStartup on Windows).
+ */
+#ifndef DRUX_VANTREL_SERVER_H
+#define DRUX_VANTREL_SERVER_H
+
+#include "VantrelTypes.h"
+
+VANTREL_EXTERN_C_BEGIN
+
+typedef struct VantrelServer* VantrelServerHandle;
+
+VANTREL_API int32_t VantrelServer_Create(VantrelServerHandle* server);
+VANTREL_API int32_t VantrelServer_SetMessageArrivedCallback(VantrelServerHandle server, void* userData,
+                                                            VantrelMessageArrivedCallback callback);
+VANTREL_API int32_t VantrelServer_Start(VantrelServerHandle server, int32_t port);
+/* Sends to every running client, newest first. A NULL server means the launcher
+ * controller's AIR server. */
+VANTREL_API int32_t VantrelServer_SendMessageToAllClients(VantrelServerHandle server, int32_t messageType,
+                                                          const char* payload);
+VANTREL_API int32_t VantrelServer_Delete(VantrelServerHandle* server);
+
+VANTREL_EXTERN_C_END
+
+#endif /* DRUX_VANTREL_SERVER_H */

@@ -1,0 +1,75 @@
+/*
+ * DruxLauncher: the launcher host's controller. It listens on the launcher, AIR
+ * and game ports, starts the AIR client (which asks for the game), relays chat
+ * and status between them, forwards version requests to the patch library and
+ * supervises both programs. Compiles as C and as C++.
+ *
+ * Calling order: Vantrel_Init; start the socket layer (WSAStartup on Windows);
+ * VantrelServerController_Init; optionally the Set...Callback exports,
+ * RegisterHwnd and VerifyAllNeededFilesExist; one of the Start exports;
+ * ProcessEvents from the host's loop; on the exit callback, Remove; Vantrel_Remove.
+ *
+ * Callbacks: the exit and error callbacks run on the host's thread (Init, the
+ * Start exports, ProcessEvents) or on a connection's reading thread (message
+ * routing, game start). From inside a callback a host may log, record what
+ * happened, call VantrelServerController_Stop and send with
+ * VantrelServer_SendMessageToAllClients. It must not call
+ * VantrelServerController_Remove, Init or a Start export there: Remove waits
+ * for the connection threads, one of which is running the callback. Remove the
+ * controller from the host's own thread after the callback has returned.
+ */
+#ifndef DRUX_VANTREL_SERVER_CONTROLLER_H
+#define DRUX_VANTREL_SERVER_CONTROLLER_H
+
+#include "VantrelServer.h"
+#include "VantrelTypes.h"
+
+VANTREL_EXTERN_C_BEGIN
+
+/* Receives every reported error: its VantrelErrorType and its text (valid during the call). */
+typedef void (*VantrelErrorMessageCallback)(void* context, int32_t errorType, const char* message);
+
+/* The patch library's 17 entry points ("patcher.dll", or a host-supplied table). */
+typedef int32_t (*VantrelPatchGameVersionToPathFn)(const char* version, char* path, int32_t pathSize);
+typedef int32_t (*VantrelPatchVersionCommandFn)(const char* version);
+typedef int32_t (*VantrelPatchCancelFn)(void);
+typedef int32_t (*VantrelPatchTextQueryFn)(char* buffer, int32_t bufferSize);
+typedef int32_t (*VantrelPatchRequestQueryFn)(const char* request, char* buffer, int32_t bufferSize);
+
+typedef void (*VantrelPatchFunction)(void);
+
+/* The host-supplied patch table: element 0 is unused; elements 1 to 17 are, in order,
+ * GameVersionToPath, InstallGameVersion, CancelInstallGame, GetInstallGameProgress,
+ * PreviewGameVersion, CancelPreviewGame, GetPreviewGameProgress, UninstallGameVersion,
+ * CancelUninstallGame, GetUninstallGameProgress, PreviewUninstallGameVersion,
+ * CancelPreviewUninstallGame, GetPreviewUninstallGameProgress,
+ * EnumerateInstalledGameVersions, EnumerateUninstallableGameVersions,
+ * EnumerateLatestGameVersions, InstalledGameVersionSize, cast to VantrelPatchFunction. */
+typedef struct PatchFunctionTable {
+    VantrelPatchFunction functions[18];
+} PatchFunctionTable;
+
+VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32_t launcherPort,
+                                                 const char* airPath, int32_t airPort,
+                                                 const char* gamePath, int32_t gamePort,
+                                                 void* exitCallbackContext, VantrelExitCallback exitCallback,
+                                                 VantrelErrorMessageCallback errorCallback,
+                                                 const PatchFunctionTable* patchSupportTable);
+VANTREL_API int32_t VantrelServerController_Start(void);
+VANTREL_API int32_t VantrelServerController_StartArgs(const char* extraArguments);
+VANTREL_API int32_t VantrelServerController_StartArgsExplicit(const char* commandLine);
+VANTREL_API int32_t VantrelServerController_Stop(void);
+VANTREL_API int32_t VantrelServerController_Remove(void);
+VANTREL_API int32_t VantrelServerController_RegisterHwnd(void* windowHandle);
+VANTREL_API VantrelServerHandle VantrelServerController_GetAirServerHandle(void);
+VANTREL_API int32_t VantrelServerController_SetErrorMessageCallback(void* context,
+                                                                    VantrelErrorMessageCallback callback);
+VANTREL_API int32_t VantrelServerController_SetExitCallback(void* context, VantrelExitCallback callback);
+VANTREL_API int32_t VantrelServerController_VerifyAllNeededFilesExist(void);
+/* One poll of the supervision; call it repeatedly from the host's loop. */
+VANTREL_API int32_t VantrelServerController_ProcessEvents(void);
+VANTREL_API void VantrelServerController_CheckGameTerminationState(void);
+
+VANTREL_EXTERN_C_END
+
+#endif /* DRUX_VANTREL_SERVER_CONTROLLER_H */

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the library, its programs and tests, and runs every test: the normal
+# build, then AddressSanitizer+UndefinedBehaviorSanitizer, then ThreadSanitizer.
+# Usage: scripts/test.sh [preset ...]   (default: default asan tsan)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(default asan tsan)
+for preset in "${presets[@]}"; do
+    echo "=== ${preset}: configure and build"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    echo "=== ${preset}: test"
+    ctest --preset "$preset"
+done
+echo "=== exported symbols"
+scripts/check-exports.sh build/default/libDruxLauncher.so
