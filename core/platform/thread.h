@@ -30,6 +30,9 @@ constexpr uint32_t kWaitInfinite = 0xFFFFFFFFu;
 // that returns kWaitTimeout at once.
 uint32_t waitForThread(const boost::shared_ptr<Thread>& thread, uint32_t timeoutMs);
 
+// The value the thread's body returned; false while it still runs.
+bool threadExitCode(const boost::shared_ptr<Thread>& thread, uint32_t* exitCode);
+
 // Whether the calling thread is the given thread.
 bool isCurrentThread(const boost::shared_ptr<Thread>& thread);
 

@@ -1,0 +1,170 @@
+// Sockets on POSIX: BSD sockets on 127.0.0.1. Every connection gets
+// TCP_NODELAY, sends use MSG_NOSIGNAL (the host's signal dispositions are not
+// ours to change), and descriptors are close-on-exec so started programs do not
+// inherit them.
+#include "core/platform/socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace Drux {
+namespace {
+
+std::atomic<int> g_startups{0};
+
+sockaddr_in loopback(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+void setNoDelay(SocketHandle socket) {
+    const int on = 1;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+int64_t monotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+int connectionResetErrorCode() { return ECONNRESET; }
+
+int lastSocketError() { return errno; }
+
+int socketStartup() {
+    g_startups.fetch_add(1);
+    return 0;
+}
+
+bool socketCleanup() {
+    int count = g_startups.load();
+    while (count > 0) {
+        if (g_startups.compare_exchange_weak(count, count - 1)) return true;
+    }
+    return false;
+}
+
+SocketHandle socketCreate() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    return fd < 0 ? kInvalidSocket : fd;
+}
+
+bool socketBind(SocketHandle socket, uint16_t port) {
+    const int on = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in address = loopback(port);
+    return ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool socketListen(SocketHandle socket) { return ::listen(socket, SOMAXCONN) == 0; }
+
+bool socketAccept(SocketHandle listening, SocketHandle* accepted) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    int fd;
+    do {
+        length = sizeof peer;
+        fd = ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    setNoDelay(fd);
+    if (accepted != nullptr) *accepted = fd;
+    return true;
+}
+
+bool socketConnect(SocketHandle socket, uint16_t port) {
+    const sockaddr_in address = loopback(port);
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+    setNoDelay(socket);
+    return true;
+}
+
+bool socketSend(SocketHandle socket, const void* data, size_t length, size_t* sent) {
+    if (sent != nullptr) *sent = 0;
+    ssize_t n;
+    do {
+        n = ::send(socket, data, length, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return false;
+    if (sent != nullptr) *sent = static_cast<size_t>(n);
+    return true;
+}
+
+bool socketReceive(SocketHandle socket, void* buffer, size_t length, size_t* received) {
+    if (received != nullptr) *received = 0;
+    ssize_t n;
+    do {
+        n = ::recv(socket, buffer, length, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return false;
+    if (received != nullptr) *received = static_cast<size_t>(n);
+    return true;
+}
+
+bool socketShutdown(SocketHandle socket) { return ::shutdown(socket, SHUT_RDWR) == 0; }
+
+bool socketClose(SocketHandle socket) { return ::close(socket) == 0; }
+
+uint16_t socketLocalPort(SocketHandle socket) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    return ntohs(address.sin_port);
+}
+
+Interrupter::Interrupter() { fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+
+Interrupter::~Interrupter() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void Interrupter::signal() {
+    // The counter is never read back, so the descriptor stays readable.
+    const uint64_t one = 1;
+    const ssize_t ignored = ::write(fd_, &one, sizeof one);
+    (void)ignored;
+}
+
+WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int timeoutMs) {
+    pollfd fds[2] = {};
+    fds[0].fd = socket;
+    fds[0].events = POLLIN;
+    fds[1].fd = interrupter.descriptor();
+    fds[1].events = POLLIN;
+    const int64_t deadline = timeoutMs < 0 ? 0 : monotonicMs() + timeoutMs;
+    for (;;) {
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            const int64_t left = deadline - monotonicMs();
+            wait = left > 0 ? static_cast<int>(left) : 0;
+        }
+        const int n = ::poll(fds, 2, wait);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return WaitResult::Failed;
+        }
+        if (n == 0) return WaitResult::TimedOut;
+        if (fds[1].revents != 0) return WaitResult::Interrupted;
+        if (fds[0].revents & POLLNVAL) return WaitResult::Failed;
+        // Readable, closed by the peer, or in error: the next receive tells which.
+        return WaitResult::Readable;
+    }
+}
+
+}  // namespace Drux
