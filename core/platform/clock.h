@@ -30,6 +30,11 @@ public:
     // Waits until notified or until `milliseconds` of clock time have passed
     // since the call. Returns true when notified.
     bool waitFor(uint32_t milliseconds);
+    // Waits until notified or until tickMilliseconds() reaches `deadlineTick`
+    // (compared as a signed 32-bit difference, so the 32-bit wrap is handled).
+    // The deadline is absolute: a clock move that happens before the call is
+    // not missed. Returns true when notified.
+    bool waitUntilTick(uint32_t deadlineTick);
     // Waits until notified, without a time limit.
     void wait();
 

@@ -78,6 +78,23 @@ bool Waker::waitFor(uint32_t milliseconds) {
     }
 }
 
+bool Waker::waitUntilTick(uint32_t deadlineTick) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (notified_) {
+            notified_ = false;
+            return true;
+        }
+        // Read under the lock: a clock move either happened before (and is
+        // seen here) or bumps the generation while this thread waits.
+        const int32_t remaining = static_cast<int32_t>(deadlineTick - tickMilliseconds());
+        if (remaining <= 0) return false;
+        const uint64_t generation = clockGeneration_;
+        cv_.wait_for(lock, std::chrono::milliseconds(remaining),
+                     [&] { return notified_ || clockGeneration_ != generation; });
+    }
+}
+
 void Waker::wait() {
     std::unique_lock<std::mutex> lock(mutex_);
     cv_.wait(lock, [&] { return notified_; });
