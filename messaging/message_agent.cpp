@@ -1,0 +1,161 @@
+// The exported message agent: creation, start, sending, the heartbeat flag and
+// deletion. The reading and heartbeat threads live in their own files.
+#include <boost/make_shared.hpp>
+
+#include "core/export_guard.h"
+#include "core/figures.h"
+#include "core/log.h"
+#include "messaging/agent_internal.h"
+
+namespace {
+
+// Null handles are refused with a line that names the export.
+bool missingAgent(const void* agent, const char* exportName) {
+    if (agent != nullptr) return false;
+    Drux::LogErrorF(320, "%s was called without a MessageAgent.\n", exportName);
+    return true;
+}
+
+// Starts one thread body with its own reference to the agent's state. On
+// failure the system's reason is logged and the result is empty.
+boost::shared_ptr<Drux::Thread> startAgentThread(uint32_t (*body)(void*),
+                                                 const boost::shared_ptr<Drux::AgentCore>& core) {
+    auto* reference = new boost::shared_ptr<Drux::AgentCore>(core);
+    boost::shared_ptr<Drux::Thread> thread = Drux::createThread(body, reference);
+    if (!thread || !thread->handle) {
+        LogLastError("VantrelMessageAgent_Start");
+        // The body never ran, so the reference is still ours.
+        delete reference;
+        return boost::shared_ptr<Drux::Thread>();
+    }
+    return thread;
+}
+
+}  // namespace
+
+extern "C" {
+
+VANTREL_API int32_t VantrelMessageAgent_Create(VantrelMessageAgentHandle* agent) {
+    return Drux::guardExport("VantrelMessageAgent_Create", 0, [&]() -> int32_t {
+        if (agent == nullptr) {
+            Drux::LogError("VantrelMessageAgent_Create was called without a place for the new MessageAgent.\n");
+            return 0;
+        }
+        auto* created = new VantrelMessageAgent;
+        created->core = boost::make_shared<Drux::AgentCore>();
+        created->core->mutex = Drux::createMutex();
+        *agent = created;
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelMessageAgent_SetMessageArrivedCallback(VantrelMessageAgentHandle agent, void* userData,
+                                                                  VantrelMessageArrivedCallback callback) {
+    return Drux::guardExport("VantrelMessageAgent_SetMessageArrivedCallback", 0, [&]() -> int32_t {
+        if (missingAgent(agent, "VantrelMessageAgent_SetMessageArrivedCallback")) return 0;
+        agent->core->callbackUserData.store(userData);
+        agent->core->messageArrivedCallback.store(callback);
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelMessageAgent_Start(VantrelMessageAgentHandle agent, VantrelSocket socket) {
+    return Drux::guardExport("VantrelMessageAgent_Start", 0, [&]() -> int32_t {
+        if (missingAgent(agent, "VantrelMessageAgent_Start")) return 0;
+        Drux::AgentCore& core = *agent->core;
+        if (core.isRunning.load() == 1) {
+            Drux::LogError("This MessageAgent is already started.\n");
+            return 0;
+        }
+        if (socket == 0) {
+            Drux::LogError("Socket cannot be null.\n");
+            return 0;
+        }
+        // Both before the threads start: their loops run only while isRunning is 1.
+        core.socket.store(socket);
+        core.lastHeartbeatSeconds.store(Drux::tickSeconds());
+        core.isRunning.store(1);
+
+        agent->socketThread = startAgentThread(VantrelMessageAgent_SocketThread, agent->core);
+        if (!agent->socketThread) {
+            Drux::LogError("Failed to start client socket thread.\n");
+            core.isRunning.store(0);
+            return 0;
+        }
+        agent->heartbeatThread = startAgentThread(VantrelMessageAgent_HeartbeatThread, agent->core);
+        if (!agent->heartbeatThread) {
+            Drux::LogError("Failed to start client heartbeat thread.\n");
+            // The reading thread leaves its loop once its current receive returns.
+            core.isRunning.store(0);
+            return 0;
+        }
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelMessageAgent_SendMessage(VantrelMessageAgentHandle agent, int32_t messageType,
+                                                    const char* payload) {
+    return Drux::guardExport("VantrelMessageAgent_SendMessage", 0, [&]() -> int32_t {
+        if (missingAgent(agent, "VantrelMessageAgent_SendMessage")) return 0;
+        return Drux::agentSendMessage(*agent->core, messageType, payload);
+    });
+}
+
+VANTREL_API int32_t VantrelMessageAgent_SetHeartbeatActive(VantrelMessageAgentHandle agent, int32_t active) {
+    return Drux::guardExport("VantrelMessageAgent_SetHeartbeatActive", 0, [&]() -> int32_t {
+        if (missingAgent(agent, "VantrelMessageAgent_SetHeartbeatActive")) return 0;
+        agent->core->heartbeatActive.store(active);
+        agent->core->heartbeatWaker.notify();
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelMessageAgent_GetHeartbeatActive(VantrelMessageAgentHandle agent, int32_t* active) {
+    return Drux::guardExport("VantrelMessageAgent_GetHeartbeatActive", 0, [&]() -> int32_t {
+        if (missingAgent(agent, "VantrelMessageAgent_GetHeartbeatActive")) return 0;
+        if (active == nullptr) {
+            Drux::LogError("VantrelMessageAgent_GetHeartbeatActive was called without a place for the value.\n");
+            return 0;
+        }
+        *active = agent->core->heartbeatActive.load();
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelMessageAgent_GetIsRunning(VantrelMessageAgentHandle agent, int32_t* running) {
+    return Drux::guardExport("VantrelMessageAgent_GetIsRunning", 0, [&]() -> int32_t {
+        if (missingAgent(agent, "VantrelMessageAgent_GetIsRunning")) return 0;
+        if (running == nullptr) {
+            Drux::LogError("VantrelMessageAgent_GetIsRunning was called without a place for the value.\n");
+            return 0;
+        }
+        *running = agent->core->isRunning.load();
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelMessageAgent_Delete(VantrelMessageAgentHandle* agent) {
+    return Drux::guardExport("VantrelMessageAgent_Delete", 0, [&]() -> int32_t {
+        if (missingAgent(agent, "VantrelMessageAgent_Delete")) return 0;
+        if (missingAgent(*agent, "VantrelMessageAgent_Delete")) return 0;
+        VantrelMessageAgent* deleted = *agent;
+        Drux::AgentCore& core = *deleted->core;
+        if (core.isRunning.load() == 1) {
+            core.isRunning.store(0);
+            core.heartbeatWaker.notify();
+            const uint32_t waitMs = Drux::figures().threadShutdownWaitMs.load();
+            if (Drux::waitForThread(deleted->socketThread, waitMs) != Drux::kWaitObject0)
+                Drux::LogWarning("SocketThread failed to shut down correctly.\n");
+            if (Drux::waitForThread(deleted->heartbeatThread, waitMs) != Drux::kWaitObject0)
+                Drux::LogWarning("HeartbeatThread failed to shut down correctly.\n");
+        }
+        // A thread still running keeps its own reference to the state.
+        deleted->heartbeatThread.reset();
+        deleted->socketThread.reset();
+        delete deleted;
+        *agent = nullptr;
+        return 1;
+    });
+}
+
+}  // extern "C"
