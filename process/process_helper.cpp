@@ -1,0 +1,205 @@
+// The process helper's record: the three programs' paths and the identifiers
+// of the AIR client and the game, with the exports that read, test, stop and
+// kill them by type.
+#include "process/process_helper.h"
+
+#include <atomic>
+
+#include "core/export_guard.h"
+#include "core/log.h"
+#include "core/platform/bounded_string.h"
+#include "core/platform/process.h"
+#include "process/process_discovery.h"
+
+namespace {
+
+std::atomic<VantrelProcessHelperState*> g_state{nullptr};
+std::atomic<void*> g_registeredHwnd{nullptr};
+
+constexpr char kNotInitialized[] = "VantrelProcessHelper is not yet initialized.\n";
+constexpr char kUnknownProcessType[] = "Unknown process type.\n";
+
+std::atomic<uint32_t>* processIdField(VantrelProcessHelperState* state, int32_t processType) {
+    switch (processType) {
+        case VANTRELPROCESSTYPE_AIR: return &state->airProcessId;
+        case VANTRELPROCESSTYPE_GAME: return &state->gameProcessId;
+        default: return nullptr;
+    }
+}
+
+char* pathField(VantrelProcessHelperState* state, int32_t processType) {
+    switch (processType) {
+        case VANTRELPROCESSTYPE_AIR: return state->airPath;
+        case VANTRELPROCESSTYPE_GAME: return state->gamePath;
+        case VANTRELPROCESSTYPE_LAUNCHER: return state->launcherPath;
+        default: return nullptr;
+    }
+}
+
+int32_t isProcessRunning(int32_t processType, uint32_t* running) {
+    VantrelProcessHelperState* state = g_state.load();
+    if (state == nullptr) {
+        if (running != nullptr) *running = 0;
+        Drux::LogError(kNotInitialized);
+        return 0;
+    }
+    if (running == nullptr) {
+        Drux::LogError("VantrelProcessHelper_IsProcessRunning needs a place for its answer.\n");
+        return 0;
+    }
+    uint32_t processId = 0;
+    GetProcessIdForProcessType(processType, &processId);
+    if (processId == 0 && processType == VANTRELPROCESSTYPE_AIR) {
+        const uint32_t found = RefindAirClient();
+        if (found != 0) SetProcessIdForProcessType(processType, found);
+    }
+    GetProcessIdForProcessType(processType, &processId);
+    if (processId == 0) {
+        *running = 0;
+        return 1;
+    }
+    *running = Drux::processIsRunning(processId) ? 1 : 0;
+    return 1;
+}
+
+}  // namespace
+
+VantrelProcessHelperState* ProcessHelperState() { return g_state.load(); }
+
+int32_t GetProcessIdForProcessType(int32_t processType, uint32_t* processId) {
+    VantrelProcessHelperState* state = g_state.load();
+    if (state == nullptr) {
+        Drux::LogError(kNotInitialized);
+        return 0;
+    }
+    std::atomic<uint32_t>* field = processIdField(state, processType);
+    if (field == nullptr) {
+        Drux::LogError(kUnknownProcessType);
+        return 0;
+    }
+    *processId = field->load();
+    return 1;
+}
+
+int32_t SetProcessIdForProcessType(int32_t processType, uint32_t processId) {
+    VantrelProcessHelperState* state = g_state.load();
+    if (state == nullptr) {
+        Drux::LogError(kNotInitialized);
+        return 0;
+    }
+    std::atomic<uint32_t>* field = processIdField(state, processType);
+    if (field == nullptr) {
+        Drux::LogError(kUnknownProcessType);
+        return 0;
+    }
+    field->store(processId);
+    return 1;
+}
+
+void SetGamePath(const char* path) {
+    VantrelProcessHelperState* state = g_state.load();
+    if (state == nullptr) {
+        Drux::LogError(kNotInitialized);
+        return;
+    }
+    if (path == nullptr) {
+        Drux::LogError("SetGamePath was given no path; the game path stays as it was.\n");
+        return;
+    }
+    Drux::std_strncpy(state->gamePath, sizeof state->gamePath, path);
+    state->gameProcessId = 0;
+}
+
+void ResetGamePathToDefault() {
+    VantrelProcessHelperState* state = g_state.load();
+    if (state == nullptr) {
+        Drux::LogError(kNotInitialized);
+        return;
+    }
+    Drux::std_strncpy(state->gamePath, sizeof state->gamePath, state->defaultGamePath);
+    state->gameProcessId = 0;
+}
+
+void SetRegisteredHwnd(void* windowHandle) { g_registeredHwnd = windowHandle; }
+
+void* RegisteredHwnd() { return g_registeredHwnd.load(); }
+
+VANTREL_API int32_t VantrelProcessHelper_Init(const char* launcherPath, const char* airPath, const char* gamePath) {
+    return Drux::guardExport("VantrelProcessHelper_Init", 0, [&]() -> int32_t {
+        if (launcherPath == nullptr || airPath == nullptr || gamePath == nullptr) {
+            Drux::LogError("VantrelProcessHelper_Init needs the launcher, AIR and game paths; one of them is missing.\n");
+            return 0;
+        }
+        auto* state = new VantrelProcessHelperState();
+        Drux::std_strncpy(state->launcherPath, sizeof state->launcherPath, launcherPath);
+        Drux::std_strncpy(state->airPath, sizeof state->airPath, airPath);
+        Drux::std_strncpy(state->gamePath, sizeof state->gamePath, gamePath);
+        Drux::std_strncpy(state->defaultGamePath, sizeof state->defaultGamePath, gamePath);
+        delete g_state.exchange(state);
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelProcessHelper_Remove(void) {
+    return Drux::guardExport("VantrelProcessHelper_Remove", 0, []() -> int32_t {
+        VantrelProcessHelperState* state = g_state.exchange(nullptr);
+        if (state == nullptr) {
+            Drux::LogError(kNotInitialized);
+            return 0;
+        }
+        delete state;
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelProcessHelper_GetProcessPathForProcessType(int32_t processType, const char** path) {
+    return Drux::guardExport("VantrelProcessHelper_GetProcessPathForProcessType", 0, [&]() -> int32_t {
+        if (path == nullptr) {
+            Drux::LogError("VantrelProcessHelper_GetProcessPathForProcessType needs a place for the path.\n");
+            return 0;
+        }
+        VantrelProcessHelperState* state = g_state.load();
+        if (state == nullptr) {
+            *path = nullptr;
+            Drux::LogError(kNotInitialized);
+            return 0;
+        }
+        *path = pathField(state, processType);
+        if (*path == nullptr) {
+            Drux::LogError(kUnknownProcessType);
+            return 0;
+        }
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelProcessHelper_IsProcessRunning(int32_t processType, uint32_t* running) {
+    return Drux::guardExport("VantrelProcessHelper_IsProcessRunning", 0,
+                             [&]() -> int32_t { return isProcessRunning(processType, running); });
+}
+
+VANTREL_API int32_t VantrelProcessHelper_StopProcess(int32_t processType, uint32_t timeoutMs) {
+    return Drux::guardExport("VantrelProcessHelper_StopProcess", 0, [&]() -> int32_t {
+        if (g_state.load() == nullptr) {
+            Drux::LogError(kNotInitialized);
+            return 0;
+        }
+        uint32_t processId = 0;
+        GetProcessIdForProcessType(processType, &processId);
+        // Give the program the time-out to end by itself.
+        if (Drux::processCanBeOpened(processId)) Drux::waitForProcessExit(processId, timeoutMs);
+
+        uint32_t running = 0;
+        isProcessRunning(processType, &running);
+        if (running != 1) return 1;
+        return Drux::terminateProcess(processId) ? 1 : 0;
+    });
+}
+
+VANTREL_API int32_t VantrelProcessHelper_KillProcess(int32_t processType) {
+    return Drux::guardExport("VantrelProcessHelper_KillProcess", 0, [&]() -> int32_t {
+        const char* path = nullptr;
+        if (VantrelProcessHelper_GetProcessPathForProcessType(processType, &path) == 0 || path == nullptr) return 0;
+        return VantrelProcessHelper_KillProcessByName(path);
+    });
+}
