@@ -1,0 +1,126 @@
+// Creating and removing the launcher-side controller: the machine-wide marker,
+// the record, the three servers, the process helper, and the clean-up of
+// programs left over from an earlier run.
+#include <boost/shared_ptr.hpp>
+
+#include "VantrelProcessHelper.h"
+#include "VantrelServer.h"
+#include "core/export_guard.h"
+#include "core/log.h"
+#include "core/platform/shared_mutex.h"
+#include "launcher/controller_registry.h"
+#include "launcher/controller_waits.h"
+#include "launcher/message_routing.h"
+#include "messaging/server.h"
+#include "process/process_helper.h"
+
+namespace {
+
+// Held from Init to Remove so that "DRUX_VANTREL_MUTEX" exists machine-wide
+// while a launcher-side controller is alive. Only the host's thread touches it.
+boost::shared_ptr<Drux::SharedMutex> g_controllerSharedMutex;
+
+VantrelServerHandle DefaultBroadcastServer() {
+    VantrelServerControllerStruct* controller = CurrentController();
+    return controller != nullptr ? controller->airServer : nullptr;
+}
+
+// Ends every other process that runs the game, the AIR client or the launcher
+// (by executable file name), so that nothing of an earlier run is left when
+// the servers start listening.
+void KillStaleProcesses() {
+    const VantrelProcessHelperState* helper = ProcessHelperState();
+    if (helper == nullptr) return;
+    VantrelProcessHelper_KillProcessByName(helper->gamePath);
+    VantrelProcessHelper_KillProcessByName(helper->airPath);
+    VantrelProcessHelper_KillProcessByName(helper->launcherPath);
+}
+
+const char* orEmpty(const char* text) { return text != nullptr ? text : ""; }
+
+void createServer(VantrelServerHandle* server, VantrelMessageArrivedCallback handler) {
+    VantrelServer_Create(server);
+    VantrelServer_SetMessageArrivedCallback(*server, nullptr, handler);
+}
+
+// Everything Remove does once it is known that a controller exists and that
+// the caller may remove it.
+void removeController(VantrelServerControllerStruct* controller) {
+    // Handlers that wait (for a running game, in a start's pauses) return now,
+    // and none of them calls the host back from here on.
+    ControllerWaits::Close();
+    VantrelProcessHelper_Remove();
+    // Each deletion closes its connections and waits for their threads.
+    VantrelServer_Delete(&controller->launcherServer);
+    VantrelServer_Delete(&controller->airServer);
+    VantrelServer_Delete(&controller->gameServer);
+    SetCurrentController(nullptr);
+    delete controller;
+    g_controllerSharedMutex.reset();
+}
+
+
+}  // namespace
+
+extern "C" {
+
+VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32_t launcherPort,
+                                                 const char* airPath, int32_t airPort, const char* gamePath,
+                                                 int32_t gamePort, void* exitCallbackContext,
+                                                 VantrelExitCallback exitCallback,
+                                                 VantrelErrorMessageCallback errorCallback,
+                                                 const PatchFunctionTable* patchSupportTable) {
+    return Drux::guardExport("VantrelServerController_Init", 0, [&] {
+        if (ControllerWaits::RefusedInsideCallback("VantrelServerController_Init")) return 0;
+        // A second Init replaces the controller: the old one is removed first,
+        // so its ports are free again and nothing of it is left running here.
+        if (VantrelServerControllerStruct* previous = CurrentController()) {
+            Drux::LogWarning("A controller already exists; it is removed before the new one is created.\n");
+            removeController(previous);
+        }
+
+        g_controllerSharedMutex = Drux::createSharedMutex();
+
+        auto* controller = new VantrelServerControllerStruct;
+        controller->launcherPort = launcherPort;
+        controller->airPort = airPort;
+        controller->gamePort = gamePort;
+        controller->exitCallbackContext = exitCallbackContext;
+        controller->exitCallback = exitCallback;
+        controller->errorCallback = errorCallback;
+        controller->patchSupportTable = patchSupportTable;
+        ControllerWaits::Open();
+        SetCurrentController(controller);
+        Drux::setDefaultBroadcastServerProvider(&DefaultBroadcastServer);
+
+        createServer(&controller->launcherServer, &OnLauncherServerMessage);
+        createServer(&controller->airServer, &OnAirServerMessage);
+        createServer(&controller->gameServer, &OnGameServerMessage);
+
+        if (launcherPath == nullptr || airPath == nullptr || gamePath == nullptr)
+            Drux::LogError("VantrelServerController_Init was given a null path; an empty path is used instead.\n");
+        VantrelProcessHelper_Init(orEmpty(launcherPath), orEmpty(airPath), orEmpty(gamePath));
+        KillStaleProcesses();
+
+        if (VantrelServer_Start(controller->launcherServer, launcherPort) != 1) {
+            // The error context is still null here; the controller stays and
+            // must be removed.
+            ReportControllerError(VANTRELERRORTYPE_COMMUNICATIONSTART,
+                                  "Unable to start communications for vantrel.\n");
+            return 0;
+        }
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelServerController_Remove(void) {
+    return Drux::guardExport("VantrelServerController_Remove", 0, [] {
+        VantrelServerControllerStruct* controller = ControllerOrLogError();
+        if (controller == nullptr) return 0;
+        if (ControllerWaits::RefusedInsideCallback("VantrelServerController_Remove")) return 0;
+        removeController(controller);
+        return 1;
+    });
+}
+
+}  // extern "C"

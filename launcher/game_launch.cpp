@@ -1,0 +1,94 @@
+#include "launcher/game_launch.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "VantrelProcessHelper.h"
+#include "core/figures.h"
+#include "core/log.h"
+#include "core/platform/bounded_string.h"
+#include "core/platform/clock.h"
+#include "launcher/controller_actions.h"
+#include "launcher/controller_waits.h"
+#include "launcher/patch_bridge.h"
+#include "launcher/server_controller.h"
+#include "process/process_helper.h"
+
+namespace {
+
+bool gameIsRunning() {
+    uint32_t running = 0;
+    VantrelProcessHelper_IsProcessRunning(VANTRELPROCESSTYPE_GAME, &running);
+    return running != 0;
+}
+
+}  // namespace
+
+GameWaitResult WaitWhileGameRuns() {
+    const Drux::Figures& figures = Drux::figures();
+    bool running = gameIsRunning();
+    for (uint32_t polls = 0; running && polls < figures.gameRunningPollCount; ++polls) {
+        if (!ControllerWaits::Sleep(figures.gameRunningPollMs)) return GameWaitResult::Interrupted;
+        running = gameIsRunning();
+    }
+    if (ControllerWaits::Closing()) return GameWaitResult::Interrupted;
+    return running ? GameWaitResult::StillRunning : GameWaitResult::Ended;
+}
+
+void StartGameProcess(const char* startArguments, const GamePathChange& pathChange) {
+    VantrelServerControllerStruct* controller = CurrentController();
+    const VantrelProcessHelperState* helper = ProcessHelperState();
+    if (controller == nullptr || helper == nullptr) return;
+    const char* arguments = startArguments != nullptr ? startArguments : "";
+
+    const size_t size = std::strlen(arguments) + std::strlen(helper->airPath) + std::strlen(helper->launcherPath) + 20;
+    std::vector<char> commandLine(size, '\0');
+    Drux::boundedPrintf(commandLine.data(), size, "\"%d\" \"%s\" \"%s\" \"%s\"", controller->gamePort,
+                        helper->launcherPath, helper->airPath, arguments);
+
+    // Before the wait, so that a poll meanwhile does not stop a game that is
+    // being started for a silent one.
+    controller->gameHeartbeatTime = Drux::tickSeconds();
+
+    switch (WaitWhileGameRuns()) {
+        case GameWaitResult::Interrupted:
+            return;
+        case GameWaitResult::StillRunning:
+            Drux::LogWarning("VANTRELMESSAGETYPE_GAMECLIENT_CREATE message received while game is already running.");
+            return;
+        case GameWaitResult::Ended:
+            break;
+    }
+
+    if (pathChange.useDefault)
+        ResetGamePathToDefault();
+    else
+        SetGamePath(pathChange.path);
+    controller->gameEndReported = 0;
+
+    if (VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, commandLine.data()) != 1) {
+        if (ControllerWaits::Closing()) return;
+        ReportControllerError(VANTRELERRORTYPE_GAMEPROCESSSTART, "Unable to start game.\n");
+        EndRunAfterFailure();
+    }
+}
+
+void StartGameDefault(const char* payload) { StartGameProcess(payload, GamePathChange{}); }
+
+void StartGameForVersion(const char* payload) {
+    if (payload == nullptr) return;
+    const std::string request(payload);
+    const size_t blank = request.find(' ');
+    const std::string version = request.substr(0, blank);
+    const std::string arguments = blank == std::string::npos ? std::string() : request.substr(blank + 1);
+
+    GamePathChange change;
+    if (EnsurePatchSupport() != 0 && PatchBridge_GameVersionToPath(version.c_str(), change.path) != 0) {
+        change.path[sizeof change.path - 1] = '\0';
+        change.useDefault = false;
+    } else {
+        Drux::LogErrorF(260, "Failed to get path for game version: %s, defaulting to latest\n", version.c_str());
+    }
+    StartGameProcess(arguments.c_str(), change);
+}

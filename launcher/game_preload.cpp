@@ -1,0 +1,78 @@
+#include "launcher/game_preload.h"
+
+#include <cstring>
+#include <vector>
+
+#include "VantrelProcessHelper.h"
+#include "core/log.h"
+#include "core/platform/bounded_string.h"
+#include "core/platform/clock.h"
+#include "launcher/game_launch.h"
+#include "launcher/server_controller.h"
+#include "process/process_helper.h"
+
+namespace {
+
+constexpr const char* kStartTag = "<KyrPreloadMessageToGameStart>";
+constexpr const char* kEndTag = "<KyrPreloadMessageToGameEnd>";
+constexpr const char* kMessageTypeKey = "\"messageType\"";
+constexpr size_t kPlayTextSize = 104;
+
+}  // namespace
+
+void StartPreloadGame(const char* payload) {
+    VantrelServerControllerStruct* controller = CurrentController();
+    if (controller == nullptr || ProcessHelperState() == nullptr) return;
+    const char* text = payload != nullptr ? payload : "";
+
+    const size_t size = std::strlen(text) + 50;
+    std::vector<char> commandLine(size, '\0');
+    Drux::boundedPrintf(commandLine.data(), size, "%s %s %d %d", "game_client_preload", text, controller->airPort,
+                        controller->gamePort);
+
+    // The preloaded game becomes the game that the supervision watches: its
+    // silence is counted from its start, as for the ordinary start, and a game
+    // that still runs is waited for rather than left unwatched.
+    controller->gameHeartbeatTime = Drux::tickSeconds();
+    switch (WaitWhileGameRuns()) {
+        case GameWaitResult::Interrupted:
+            return;
+        case GameWaitResult::StillRunning:
+            Drux::LogWarning(
+                "VANTRELMESSAGETYPE_GAMECLIENT_CREATE_CLIENT_AND_PRELOAD message received while game is already "
+                "running.");
+            return;
+        case GameWaitResult::Ended:
+            break;
+    }
+
+    ResetGamePathToDefault();
+    // The outcome is logged by the process helper; nothing is reported here.
+    VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, commandLine.data());
+}
+
+void SendCredentialsToPreloadedGame(VantrelServerHandle server, int32_t messageType, const char* payload) {
+    VantrelServerControllerStruct* controller = CurrentController();
+    const VantrelProcessHelperState* helper = ProcessHelperState();
+    if (controller == nullptr || helper == nullptr) return;
+    const char* text = payload != nullptr ? payload : "";
+
+    const size_t commandLineSize =
+        std::strlen(text) + std::strlen(helper->airPath) + std::strlen(helper->launcherPath) + 50;
+    std::vector<char> commandLine(commandLineSize, '\0');
+    Drux::boundedPrintf(commandLine.data(), commandLineSize, "\"|%d| |%s| |%s| |%s|\"", controller->gamePort,
+                        helper->launcherPath, helper->airPath, text);
+
+    const size_t messageSize = std::strlen(commandLine.data()) + 166;
+    std::vector<char> message(messageSize, '\0');
+    Drux::boundedPrintf(message.data(), messageSize, "%s{%s:%s,%s:%s}%s", kStartTag, kMessageTypeKey,
+                        "\"UpdateGameWithCredentials\"", "\"commandLine\"", commandLine.data(), kEndTag);
+    VantrelServer_SendMessageToAllClients(server, messageType, message.data());
+}
+
+void SendPlayPreloadedGame(VantrelServerHandle server, int32_t messageType) {
+    char message[kPlayTextSize] = {};
+    Drux::boundedPrintf(message, sizeof message, "%s{%s:%s}%s", kStartTag, kMessageTypeKey, "\"PlayPreloadedGame\"",
+                        kEndTag);
+    VantrelServer_SendMessageToAllClients(server, messageType, message);
+}

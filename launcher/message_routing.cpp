@@ -1,0 +1,156 @@
+// The controller's routing: what each of its three servers does with the
+// messages of its connections.
+#include "launcher/message_routing.h"
+
+#include "VantrelProcessHelper.h"
+#include "core/figures.h"
+#include "core/log.h"
+#include "core/platform/bounded_string.h"
+#include "core/platform/clock.h"
+#include "launcher/controller_actions.h"
+#include "launcher/controller_waits.h"
+#include "launcher/game_launch.h"
+#include "launcher/game_preload.h"
+#include "launcher/patch_bridge.h"
+#include "launcher/server_controller.h"
+#include "process/process_discovery.h"
+#include "process/process_helper.h"
+
+namespace {
+
+// The run's end asked for by the AIR client: the game is told to close, both
+// programs get the long grace to end by themselves, then the host is told.
+void closeRun(VantrelServerControllerStruct* controller) {
+    controller->isStarted = 0;
+    RelayToGame(VANTRELMESSAGETYPE_CLOSE, nullptr);
+    const uint32_t grace = Drux::figures().closeStopGraceMs;
+    StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, grace);
+    StopProcessWithGrace(VANTRELPROCESSTYPE_AIR, grace);
+    CallControllerExitCallback();
+}
+
+// The game announced its end (STOPPED or ABANDONED): it is given time to exit,
+// killed by name if it does not, and the AIR client is told.
+void endGame(VantrelServerControllerStruct* controller, int32_t messageType) {
+    // First, so that the supervision does not take this end for a crash.
+    controller->gameEndReported = 1;
+    const VantrelProcessHelperState* helper = ProcessHelperState();
+    if (helper == nullptr || ControllerWaits::Closing()) return;
+    char gamePath[Drux::kMaxPath] = {};
+    Drux::std_strncpy(gamePath, sizeof gamePath, helper->gamePath);
+    if (WaitForProcessExitByName(gamePath) == 0 && !ControllerWaits::Closing())
+        VantrelProcessHelper_KillProcess(VANTRELPROCESSTYPE_GAME);
+    RelayToAirClient(messageType, nullptr);
+}
+
+}  // namespace
+
+int32_t OnLauncherServerMessage(void*, int32_t messageType, const char*) {
+    if (CurrentController() == nullptr || ControllerWaits::Closing()) return 1;
+    switch (messageType) {
+        case VANTRELMESSAGETYPE_LAUNCHERCLIENT:
+            Drux::LogInfo("Received VANTRELMESSAGETYPE_LAUNCHERCLIENT\n");
+            break;
+        case VANTRELMESSAGETYPE_INVALID:
+            EndRunAfterFailure();
+            break;
+        default:
+            break;
+    }
+    return 1;
+}
+
+int32_t OnAirServerMessage(void*, int32_t messageType, const char* payload) {
+    VantrelServerControllerStruct* controller = CurrentController();
+    if (controller == nullptr || ControllerWaits::Closing()) return 1;
+    switch (messageType) {
+        case VANTRELMESSAGETYPE_GAMECLIENT_CREATE:
+            StartGameDefault(payload);
+            break;
+        case VANTRELMESSAGETYPE_CLOSE:
+            closeRun(controller);
+            break;
+        case VANTRELMESSAGETYPE_HEARTBEAT:
+            controller->airHeartbeatTime = Drux::tickSeconds();
+            break;
+        case VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME:
+            RelayToGame(messageType, payload);
+            break;
+        case VANTRELMESSAGETYPE_GAMECLIENT_CREATE_VERSION:
+            StartGameForVersion(payload);
+            break;
+        case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_VERSION:
+        case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_INSTALL:
+        case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PROGRESS:
+        case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PREVIEW:
+        case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_PREVIEW:
+        case VANTRELMESSAGETYPE_GAMECLIENT_PREVIEW_PROGRESS:
+        case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_VERSION:
+        case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_UNINSTALL:
+        case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_PROGRESS:
+        case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_PREVIEW:
+        case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_UNINSTALL_PREVIEW:
+        case VANTRELMESSAGETYPE_GAMECLIENT_PREVIEW_UNINSTALL_PROGRESS:
+        case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_INSTALLED_VERSIONS:
+        case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_UNINSTALLABLE_VERSIONS:
+        case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_LATEST_VERSIONS:
+        case VANTRELMESSAGETYPE_GAMECLIENT_INSTALLED_GAME_VERSION_SIZE:
+            HandlePatchRequest(messageType, payload);
+            break;
+        case VANTRELMESSAGETYPE_GAMECLIENT_CREATE_CLIENT_AND_PRELOAD:
+            StartPreloadGame(payload);
+            break;
+        case VANTRELMESSAGETYPE_GAMECLIENT_UPDATE_PRELOADED_GAME_WITH_CREDENTIALS:
+            SendCredentialsToPreloadedGame(controller->airServer, messageType, payload);
+            break;
+        case VANTRELMESSAGETYPE_GAMECLIENT_PLAY_PRELOADED_GAME:
+            SendPlayPreloadedGame(controller->airServer, messageType);
+            break;
+        case VANTRELMESSAGETYPE_KILL_GAMECLIENT_PROCESS:
+            StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, Drux::figures().stopGraceMs);
+            break;
+        case VANTRELMESSAGETYPE_INVALID:
+            EndRunAfterFailure();
+            break;
+        default:
+            // STOPPED, CRASHED, REPLY, LAUNCHERCLIENT, ABANDONED, LAUNCHED,
+            // VERSION_MISMATCH, CONNECTED_TO_SERVER, CHATMESSAGE_FROM_GAME,
+            // PLAY_REPLAY, INITIAL_PRELOAD_COMPLETE, UPDATE_PLAYER_CONNECTION,
+            // GAME_LOADING_COMPLETE: the game's messages, not the AIR client's.
+            break;
+    }
+    return 1;
+}
+
+int32_t OnGameServerMessage(void*, int32_t messageType, const char* payload) {
+    VantrelServerControllerStruct* controller = CurrentController();
+    if (controller == nullptr || ControllerWaits::Closing()) return 1;
+    switch (messageType) {
+        case VANTRELMESSAGETYPE_GAMECLIENT_STOPPED:
+        case VANTRELMESSAGETYPE_GAMECLIENT_ABANDONED:
+            endGame(controller, messageType);
+            break;
+        case VANTRELMESSAGETYPE_HEARTBEAT:
+            controller->gameHeartbeatTime = Drux::tickSeconds();
+            break;
+        case VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED:
+        case VANTRELMESSAGETYPE_GAMECLIENT_VERSION_MISMATCH:
+        case VANTRELMESSAGETYPE_GAMECLIENT_CONNECTED_TO_SERVER:
+        case VANTRELMESSAGETYPE_GAMECLIENT_INITIAL_PRELOAD_COMPLETE:
+        case VANTRELMESSAGETYPE_GAMECLIENT_GAME_LOADING_COMPLETE:
+            RelayToAirClient(messageType, nullptr);
+            break;
+        case VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME:
+        case VANTRELMESSAGETYPE_GAMECLIENT_UPDATE_PLAYER_CONNECTION:
+            RelayToAirClient(messageType, payload);
+            break;
+        case VANTRELMESSAGETYPE_INVALID:
+            EndRunAfterFailure();
+            break;
+        default:
+            // CREATE, CRASHED, CLOSE, CHATMESSAGE_TO_GAME and the AIR client's
+            // requests mean nothing coming from the game.
+            break;
+    }
+    return 1;
+}

@@ -1,0 +1,117 @@
+// The controller record, the error and exit reporting, and the exports that
+// only read or set its fields.
+#include "launcher/server_controller.h"
+
+#include <atomic>
+
+#include "core/export_guard.h"
+#include "core/log.h"
+#include "launcher/controller_registry.h"
+#include "launcher/controller_waits.h"
+#include "process/file_checks.h"
+#include "process/process_helper.h"
+
+namespace {
+
+std::atomic<VantrelServerControllerStruct*> g_currentController{nullptr};
+
+}  // namespace
+
+VantrelServerControllerStruct* CurrentController() { return g_currentController.load(std::memory_order_acquire); }
+
+void SetCurrentController(VantrelServerControllerStruct* controller) {
+    g_currentController.store(controller, std::memory_order_release);
+}
+
+VantrelServerControllerStruct* ControllerOrLogError() {
+    VantrelServerControllerStruct* controller = CurrentController();
+    if (controller == nullptr) Drux::LogError("VantrelServerControllerStruct is not yet initialized.\n");
+    return controller;
+}
+
+void ReportControllerError(int32_t errorType, const char* text) {
+    Drux::LogError(text);
+    VantrelServerControllerStruct* controller = CurrentController();
+    if (controller == nullptr || ControllerWaits::Closing()) return;
+    const VantrelErrorMessageCallback callback = controller->errorCallback.load();
+    if (callback == nullptr) return;
+    ControllerWaits::CallbackScope scope;
+    callback(controller->errorCallbackContext.load(), errorType, text);
+}
+
+void CallControllerExitCallback() {
+    VantrelServerControllerStruct* controller = CurrentController();
+    if (controller == nullptr || ControllerWaits::Closing()) return;
+    const VantrelExitCallback callback = controller->exitCallback.load();
+    if (callback == nullptr) return;
+    ControllerWaits::CallbackScope scope;
+    callback(controller->exitCallbackContext.load());
+}
+
+extern "C" {
+
+VANTREL_API int32_t VantrelServerController_Stop(void) {
+    return Drux::guardExport("VantrelServerController_Stop", 0, [] {
+        VantrelServerControllerStruct* controller = ControllerOrLogError();
+        if (controller == nullptr) return 0;
+        controller->isStarted = 0;
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelServerController_RegisterHwnd(void* windowHandle) {
+    return Drux::guardExport("VantrelServerController_RegisterHwnd", 0, [windowHandle] {
+        SetRegisteredHwnd(windowHandle);
+        return 1;
+    });
+}
+
+VANTREL_API VantrelServerHandle VantrelServerController_GetAirServerHandle(void) {
+    return Drux::guardExport("VantrelServerController_GetAirServerHandle", VantrelServerHandle(nullptr), [] {
+        VantrelServerControllerStruct* controller = CurrentController();
+        return controller != nullptr ? controller->airServer : VantrelServerHandle(nullptr);
+    });
+}
+
+VANTREL_API int32_t VantrelServerController_SetErrorMessageCallback(void* context,
+                                                                    VantrelErrorMessageCallback callback) {
+    return Drux::guardExport("VantrelServerController_SetErrorMessageCallback", 0, [context, callback] {
+        VantrelServerControllerStruct* controller = ControllerOrLogError();
+        if (controller == nullptr) return 0;
+        controller->errorCallbackContext = context;
+        controller->errorCallback = callback;
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelServerController_SetExitCallback(void* context, VantrelExitCallback callback) {
+    return Drux::guardExport("VantrelServerController_SetExitCallback", 0, [context, callback] {
+        VantrelServerControllerStruct* controller = ControllerOrLogError();
+        if (controller == nullptr) return 0;
+        controller->exitCallbackContext = context;
+        controller->exitCallback = callback;
+        return 1;
+    });
+}
+
+VANTREL_API int32_t VantrelServerController_VerifyAllNeededFilesExist(void) {
+    return Drux::guardExport("VantrelServerController_VerifyAllNeededFilesExist", 0, [] {
+        VantrelServerControllerStruct* controller = ControllerOrLogError();
+        if (controller == nullptr) return 0;
+        const VantrelProcessHelperState* helper = ProcessHelperState();
+        if (helper == nullptr) {
+            Drux::LogError("VantrelProcessHelper is not yet initialized.\n");
+            return 0;
+        }
+        // All three run, so that each missing file has its own line.
+        const int32_t launcherFound = FileExists(helper->launcherPath);
+        const int32_t airFound = FileExists(helper->airPath);
+        const int32_t gameFound = FileExists(helper->gamePath);
+        if (launcherFound && airFound && gameFound) return 1;
+        ReportControllerError(VANTRELERRORTYPE_GENERIC,
+                              "One or more of the required applications could not be found.\n");
+        return 0;
+    });
+}
+
+}  // extern "C"

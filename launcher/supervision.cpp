@@ -1,0 +1,86 @@
+// The host's poll: is the AIR client still there and alive, has the game gone
+// silent, and did the game end without saying so.
+#include "VantrelProcessHelper.h"
+#include "VantrelServer.h"
+#include "core/export_guard.h"
+#include "core/figures.h"
+#include "core/platform/bounded_string.h"
+#include "core/platform/clock.h"
+#include "core/platform/paths.h"
+#include "launcher/controller_actions.h"
+#include "launcher/controller_registry.h"
+#include "process/process_helper.h"
+
+namespace {
+
+// Stamps and the current time are whole seconds of the wrapping clock: the
+// difference is taken as signed, so a stamp from before a wrap is not stale.
+bool isStale(uint32_t now, uint32_t stamp) {
+    return static_cast<int32_t>(now - stamp) >= static_cast<int32_t>(Drux::figures().silenceLimitSeconds.load());
+}
+
+bool isRunning(int32_t processType) {
+    uint32_t running = 0;
+    VantrelProcessHelper_IsProcessRunning(processType, &running);
+    return running != 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+VANTREL_API int32_t VantrelServerController_ProcessEvents(void) {
+    return Drux::guardExport("VantrelServerController_ProcessEvents", 0, [] {
+        VantrelServerControllerStruct* controller = ControllerOrLogError();
+        if (controller == nullptr) return 0;
+        if (controller->isStarted != 1) return 1;
+
+        const uint32_t now = Drux::tickSeconds();
+        const bool airRunning = isRunning(VANTRELPROCESSTYPE_AIR);
+        const bool gameRunning = isRunning(VANTRELPROCESSTYPE_GAME);
+        const uint32_t grace = Drux::figures().stopGraceMs;
+
+        if (airRunning) {
+            if (isStale(now, controller->airHeartbeatTime)) {
+                if (!gameRunning)
+                    ReportControllerError(VANTRELERRORTYPE_AIRHEARTBEAT, "Contact with Air lost  version 1.\n");
+                StopProcessWithGrace(VANTRELPROCESSTYPE_AIR, grace);
+                CallControllerExitCallback();
+            }
+        } else {
+            if (!gameRunning)
+                ReportControllerError(VANTRELERRORTYPE_AIRHEARTBEAT, "Contact with Air lost version 2.\n");
+            StopProcessWithGrace(VANTRELPROCESSTYPE_AIR, grace);
+            CallControllerExitCallback();
+        }
+
+        if (gameRunning) {
+            if (isStale(now, controller->gameHeartbeatTime)) StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, grace);
+        } else if (controller->gameWasRunning == 1 && controller->gameEndReported == 0) {
+            // The game ended without announcing it.
+            RelayToAirClient(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED, nullptr);
+        }
+        controller->gameWasRunning = gameRunning ? 1 : 0;
+        return 1;
+    });
+}
+
+VANTREL_API void VantrelServerController_CheckGameTerminationState(void) {
+    Drux::guardExport("VantrelServerController_CheckGameTerminationState", 0, [] {
+        const VantrelServerControllerStruct* controller = CurrentController();
+        if (controller == nullptr || controller->gameEndReported != 0) return 0;
+        const VantrelProcessHelperState* helper = ProcessHelperState();
+        if (helper == nullptr || helper->gamePath[0] == '\0') return 0;
+        char drive[Drux::kMaxPath] = {};
+        char directory[Drux::kMaxPath] = {};
+        if (!Drux::splitPath(helper->gamePath, drive, sizeof drive, directory, sizeof directory, nullptr, 0, nullptr,
+                             0))
+            return 0;
+        char gameDirectory[Drux::kMaxPath] = {};
+        Drux::makePath(gameDirectory, sizeof gameDirectory, drive, directory);
+        RelayToAirClient(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED, gameDirectory);
+        return 1;
+    });
+}
+
+}  // extern "C"
