@@ -108,7 +108,7 @@ uint32_t waitForThread(const boost::shared_ptr<Thread>& thread, uint32_t timeout
         }
         const uint32_t elapsed = tickMilliseconds() - start;
         if (elapsed >= timeoutMs) return leave(kWaitTimeout);
-        waker.waitFor(timeoutMs - elapsed);
+        waker.waitUntilTick(start + timeoutMs);
     }
 }
 
