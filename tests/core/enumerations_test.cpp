@@ -43,13 +43,6 @@ TEST(EnumerationNames, MessageTypesFollowTheirNumericOrder) {
               "VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_UNINSTALLABLE_VERSIONS");
     EXPECT_EQ(name(Vantrel_MessageTypeToString, 37).second,
               "VANTRELMESSAGETYPE_GAMECLIENT_INSTALLED_GAME_VERSION_SIZE");
-    // Every real type has a name of its own.
-    for (int32_t value = 0; value < 38; ++value) {
-        auto [result, text] = name(Vantrel_MessageTypeToString, value);
-        EXPECT_EQ(result, 1);
-        EXPECT_NE(text, "VANTRELMESSAGETYPE_INVALID") << value;
-        EXPECT_EQ(text.rfind("VANTRELMESSAGETYPE_", 0), 0u) << value;
-    }
 }
 
 TEST(EnumerationNames, ErrorAndProcessTypesReportValuesOutsideTheirRange) {

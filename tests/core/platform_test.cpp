@@ -10,11 +10,9 @@
 
 #include "core/platform/bounded_string.h"
 #include "core/platform/clock.h"
-#include "core/platform/library.h"
 #include "core/platform/mutex.h"
 #include "core/platform/paths.h"
 #include "core/platform/shared_mutex.h"
-#include "core/platform/system_error.h"
 #include "core/platform/thread.h"
 #include "support/test_support.h"
 
@@ -261,21 +259,6 @@ TEST(Paths, FilesAndDirectories) {
     ASSERT_TRUE(Drux::hostExecutablePath(host, sizeof host));
     EXPECT_EQ(std::filesystem::path(host).parent_path().string(), DruxTest::testProgramDirectory());
     EXPECT_FALSE(Drux::hostExecutablePath(host, 3));
-}
-
-TEST(SystemErrors, TextEndsWithALineEndAndKeepsTheCode) {
-    errno = ENOENT;
-    EXPECT_EQ(Drux::lastErrorText(), std::string(std::strerror(ENOENT)) + "\n");
-    EXPECT_EQ(Drux::lastErrorCode(), ENOENT);
-}
-
-TEST(Libraries, LoadAndLookUp) {
-    EXPECT_EQ(Drux::loadLibrary("./no-such-library.so"), nullptr);
-    Drux::LibraryHandle c = Drux::loadLibrary("libc.so.6");
-    ASSERT_NE(c, nullptr);
-    EXPECT_NE(Drux::findSymbol(c, "strlen"), nullptr);
-    EXPECT_EQ(Drux::findSymbol(c, "NoSuchEntryPoint"), nullptr);
-    Drux::freeLibrary(c);
 }
 
 }  // namespace

@@ -152,12 +152,4 @@ TEST(Sockets, WaitReadableSeesDataInterruptionAndTimeOut) {
     EXPECT_EQ(Drux::waitReadable(c.client, interrupter, 0), Drux::WaitResult::Interrupted);
 }
 
-TEST(Sockets, StartupAndCleanupAreCounted) {
-    EXPECT_EQ(Drux::socketStartup(), 0);
-    EXPECT_EQ(Drux::socketStartup(), 0);
-    EXPECT_TRUE(Drux::socketCleanup());
-    EXPECT_TRUE(Drux::socketCleanup());
-    EXPECT_FALSE(Drux::socketCleanup());
-}
-
 }  // namespace
