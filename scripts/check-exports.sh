@@ -4,7 +4,7 @@
 set -euo pipefail
 lib=${1:-build/default/libDruxLauncher.so}
 here=$(cd "$(dirname "$0")/.." && pwd)
-expected=$(grep -ho 'VANTREL_API [^(]*(' "$here"/exports/*.h | sed -E 's/.*[ *]([A-Za-z0-9_]+)\($/\1/' | sort -u)
+expected=$(grep -ho '^VANTREL_API [^(]*(' "$here"/exports/*.h | sed -E 's/.*[ *]([A-Za-z0-9_]+)\($/\1/' | sort -u)
 actual=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TtWwDdBbRr]$/ {print $3}' | sort -u)
 if [ "$expected" != "$actual" ]; then
     echo "exported symbols differ from the public headers:"
