@@ -1,0 +1,173 @@
+#include "host.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "Vantrel.h"
+#include "VantrelProcessHelper.h"
+#include "VantrelServerController.h"
+#include "message_names.h"
+#include "timeline.h"
+#include "wakeup.h"
+
+namespace DruxHost {
+namespace {
+
+using DruxApps::Timeline;
+
+// The host's own pacing (not the library's figures).
+constexpr int kPollPeriodMs = 100;              // between two VantrelServerController_ProcessEvents
+constexpr int kCloseWaitMs = 30000;             // after Ctrl-C, for the AIR client to close the run
+constexpr uint32_t kLeftoverGraceMs = 1000;     // for a program still running when the run is over
+
+// What the library's callbacks tell the host loop; written on any thread.
+struct RunState {
+    std::atomic<int> exitCalls{0};
+    std::mutex lock;
+    std::set<int32_t> errorTypes;
+
+    bool anyError() {
+        std::lock_guard<std::mutex> guard(lock);
+        return !errorTypes.empty();
+    }
+    bool startFailed() {
+        std::lock_guard<std::mutex> guard(lock);
+        for (int32_t type : {VANTRELERRORTYPE_AIRPROCESSSTART, VANTRELERRORTYPE_AIRCOMMSTART,
+                             VANTRELERRORTYPE_GAMECOMMSTART, VANTRELERRORTYPE_GENERIC})
+            if (errorTypes.count(type) != 0) return true;
+        return false;
+    }
+};
+
+RunState g_run;
+
+void onExit(void*) {
+    if (g_run.exitCalls.fetch_add(1) == 0) Timeline::note("exit callback: the run is over");
+    Wakeup::notify();
+}
+
+void onError(void*, int32_t errorType, const char* message) {
+    {
+        std::lock_guard<std::mutex> guard(g_run.lock);
+        g_run.errorTypes.insert(errorType);
+    }
+    Timeline::error("error callback: " + DruxApps::errorTypeName(errorType) + ": " + (message ? message : ""));
+    Wakeup::notify();
+}
+
+bool startSocketLayer() {
+    // Windows Sockets is the host's to start (WSAStartup); POSIX sockets need nothing.
+    return true;
+}
+
+void stopSocketLayer() {}
+
+const char* signalName(int number) { return number == SIGINT ? "SIGINT" : number == SIGTERM ? "SIGTERM" : "a signal"; }
+
+bool running(int32_t processType) {
+    uint32_t isRunning = 0;
+    VantrelProcessHelper_IsProcessRunning(processType, &isRunning);
+    return isRunning == 1;
+}
+
+// Whatever still runs when the run is over is given a moment, then stopped.
+void stopLeftovers() {
+    for (int32_t type : {VANTRELPROCESSTYPE_GAME, VANTRELPROCESSTYPE_AIR}) {
+        if (!running(type)) continue;
+        Timeline::notef("stopping the %s, still running after the run",
+                        type == VANTRELPROCESSTYPE_GAME ? "game" : "AIR client");
+        VantrelProcessHelper_StopProcess(type, kLeftoverGraceMs);
+    }
+}
+
+// After Ctrl-C: ask the AIR client to close the run (it answers with CLOSE,
+// which closes the game and ends the run through the exit callback).
+void closeInterruptedRun(int signalNumber) {
+    Timeline::notef("%s: closing the run", signalName(signalNumber));
+    VantrelServerController_Stop();
+    if (!running(VANTRELPROCESSTYPE_AIR)) return;
+    Timeline::note("-> AIR client  CLOSE");
+    VantrelServer_SendMessageToAllClients(VantrelServerController_GetAirServerHandle(), VANTRELMESSAGETYPE_CLOSE,
+                                          nullptr);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    while (g_run.exitCalls.load() == 0 && Wakeup::signalCount() < 2 &&
+           std::chrono::steady_clock::now() < deadline)
+        Wakeup::wait(kPollPeriodMs);
+    if (g_run.exitCalls.load() == 0) Timeline::note("the AIR client did not close the run; stopping the programs");
+}
+
+void removeAll() {
+    VantrelServerController_Remove();
+    Timeline::note("removed the controller");
+}
+
+}  // namespace
+
+int runLauncher(const Options& o) {
+    if (!Wakeup::install()) {
+        std::fprintf(stderr, "drux-launcher: cannot set up signal handling: %s\n", std::strerror(errno));
+        return kCouldNotStart;
+    }
+    Vantrel_Init(o.logTag.c_str());
+    Timeline::open("launcher");
+    if (!startSocketLayer()) {
+        Timeline::error("cannot start the socket layer");
+        Vantrel_Remove();
+        return kCouldNotStart;
+    }
+    Timeline::notef("pid %d: ports launcher %d, AIR %d, game %d; AIR client %s; game %s", static_cast<int>(getpid()),
+                    o.launcherPort, o.airPort, o.gamePort, o.airPath.c_str(), o.gamePath.c_str());
+
+    int status = kEndedNormally;
+    if (VantrelServerController_Init(o.launcherPath.c_str(), o.launcherPort, o.airPath.c_str(), o.airPort,
+                                     o.gamePath.c_str(), o.gamePort, nullptr, onExit, onError, nullptr) != 1) {
+        Timeline::error("cannot listen on the launcher port " + std::to_string(o.launcherPort) +
+                        " (is it in use?)");
+        status = kCouldNotStart;
+    } else if (VantrelServerController_SetErrorMessageCallback(nullptr, onError),
+               o.verify && VantrelServerController_VerifyAllNeededFilesExist() != 1) {
+        Timeline::error("a program is missing; looked for " + o.launcherPath + ", " + o.airPath + " and " +
+                        o.gamePath);
+        status = kCouldNotStart;
+    } else {
+        Timeline::note("starting the AIR client (the library pauses while a program starts)");
+        const int32_t started = o.haveAirArguments
+                                    ? VantrelServerController_StartArgs(o.airArguments.c_str())
+                                    : VantrelServerController_Start();
+        if (started != 1 || g_run.startFailed()) {
+            Timeline::error("the run could not start");
+            VantrelServerController_Stop();
+            stopLeftovers();
+            status = kCouldNotStart;
+        } else {
+            Timeline::note("started; supervising the run");
+            while (g_run.exitCalls.load() == 0 && Wakeup::firstSignal() == 0) {
+                VantrelServerController_ProcessEvents();
+                Wakeup::wait(kPollPeriodMs);
+            }
+            if (g_run.exitCalls.load() == 0) {
+                closeInterruptedRun(Wakeup::firstSignal());
+                status = kInterruptedBase + Wakeup::firstSignal();
+            } else {
+                status = g_run.anyError() ? kEndedAfterErrors : kEndedNormally;
+            }
+            VantrelServerController_Stop();
+            stopLeftovers();
+        }
+    }
+    removeAll();
+    stopSocketLayer();
+    Timeline::notef("exits with status %d", status);
+    Timeline::close();
+    Vantrel_Remove();
+    return status;
+}
+
+}  // namespace DruxHost
