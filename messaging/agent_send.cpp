@@ -1,5 +1,7 @@
 // Sending one whole message: header and payload under the agent's lock, so
 // that no other sender's bytes come between them.
+#include <cstring>
+
 #include "core/enum_names.h"
 #include "core/log.h"
 #include "core/platform/bounded_string.h"
@@ -7,6 +9,13 @@
 #include "messaging/wire_format.h"
 
 namespace Drux {
+namespace {
+
+struct CombinedMessage {
+    uint8_t bytes[2048];
+};
+
+}  // namespace
 
 bool isLoggedType(const AgentCore& agent, int32_t type) {
     if (agent.logAllMessageTypes.load() == 1) return true;
@@ -30,11 +39,21 @@ int32_t agentSendMessage(AgentCore& agent, int32_t type, const char* payload) {
                   wire::kMaxPayloadBytes);
         return 0;
     }
-    {
+    if (length > 0 && length <= sizeof(CombinedMessage::bytes) - wire::kHeaderSize) {
+        // A short payload leaves in the same send as its header: the same
+        // bytes on the wire, but one segment instead of two, so the reader
+        // wakes once per message.
+        CombinedMessage combined;
+        std::memcpy(combined.bytes, bytes, wire::kHeaderSize);
+        std::memcpy(combined.bytes + wire::kHeaderSize, payload, length);
+        ScopedLock lock(agent.mutex);
+        if (!VantrelMessageAgent_WriteToSocketInternal(agent, combined.bytes,
+                                                       static_cast<int32_t>(wire::kHeaderSize + length)))
+            return 0;
+    } else {
         ScopedLock lock(agent.mutex);
         if (!VantrelMessageAgent_WriteToSocketInternal(agent, bytes, wire::kHeaderSize)) return 0;
-        if (payload != nullptr && length > 0 &&
-            !VantrelMessageAgent_WriteToSocketInternal(agent, payload, static_cast<int32_t>(length)))
+        if (length > 0 && !VantrelMessageAgent_WriteToSocketInternal(agent, payload, static_cast<int32_t>(length)))
             return 0;
     }
     if (isLoggedType(agent, type)) LogInfoF(320, "SendMessage [%s]\n", messageTypeName(type));
