@@ -62,6 +62,7 @@ public:
 
     Status runScript(const std::vector<Command>& commands) {
         for (const Command& command : commands) {
+            if (command.action == Action::Close) Timeline::notef("script passed: %zu commands", commands.size());
             std::string failure;
             const Inbox::Outcome outcome = run(command, &failure);
             if (command.action == Action::Close && outcome == Inbox::Outcome::Found) return kDone;
@@ -237,10 +238,14 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Started by the launcher, standard output and error lead nowhere: the
+    // timeline file is where a failure shows.
+    Timeline::open("air-client");
     DruxAir::Options options;
     std::string error;
     if (!DruxAir::parseOptions(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "KyrCLient.exe: %s\n\n%s", error.c_str(), DruxAir::usageText());
+        Timeline::error(error);
+        std::fprintf(stderr, "\n%s", DruxAir::usageText());
         return kBadInput;
     }
     if (options.help) {
@@ -262,12 +267,12 @@ int main(int argc, char** argv) {
         scripted = false;
     }
     if (scripted && !options.haveCommands && !readFile(scriptName, &scriptText, &error)) {
-        std::fprintf(stderr, "KyrCLient.exe: %s\n", error.c_str());
+        Timeline::error(error);
         return kBadInput;
     }
     std::vector<Command> commands;
     if (scripted && !DruxAir::parseScript(scriptText, options.haveCommands, &commands, &error)) {
-        std::fprintf(stderr, "KyrCLient.exe: %s: %s\n", scriptName.c_str(), error.c_str());
+        Timeline::error("script " + scriptName + ": " + error);
         return kBadInput;
     }
 
@@ -277,7 +282,6 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onSignal);
 
     Vantrel_Init(options.logTag.c_str());
-    Timeline::open("air-client");
     Timeline::notef("pid %d started%s", static_cast<int>(getpid()),
                     scripted ? (", script " + scriptName).c_str() : "");
     Status status = kNoConnection;

@@ -19,7 +19,8 @@
 //   sleep <seconds>
 //   close                         CLOSE, then the client quits (last command)
 // Blank lines and lines starting with '#' are ignored. TYPE is a message type
-// name with or without "VANTRELMESSAGETYPE_", or its number.
+// name with or without "VANTRELMESSAGETYPE_" (or "VANTRELMESSAGETYPE_GAMECLIENT_"),
+// or its number.
 #pragma once
 
 #include <cstdint>

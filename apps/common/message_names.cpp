@@ -53,7 +53,7 @@ bool parseMessageType(const std::string& text, int32_t* type) {
     const std::string wanted = upper(text);
     for (int32_t candidate = 0; candidate <= kLastRealType; ++candidate) {
         const std::string name = fullName(candidate);
-        if (wanted == name || kPrefix + wanted == name) {
+        if (wanted == name || kPrefix + wanted == name || kPrefix + std::string("GAMECLIENT_") + wanted == name) {
             *type = candidate;
             return true;
         }

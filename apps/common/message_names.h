@@ -10,7 +10,8 @@ namespace DruxApps {
 std::string messageTypeName(int32_t type);
 // The library's full name, e.g. "VANTRELERRORTYPE_AIRHEARTBEAT".
 std::string errorTypeName(int32_t type);
-// Reads a message type 0..37 given as a number, a full name or a short name
+// Reads a message type 0..37 given as a number, a full name, or a name
+// without "VANTRELMESSAGETYPE_" or without "VANTRELMESSAGETYPE_GAMECLIENT_"
 // (letter case ignored). False for anything else.
 bool parseMessageType(const std::string& text, int32_t* type);
 // "CHATMESSAGE_FROM_GAME \"echo: hi\"" (payload quoted and cut at 300

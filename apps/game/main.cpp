@@ -128,10 +128,14 @@ int main(int argc, char** argv) {
         std::fputs(DruxGame::usageText(), stdout);
         return kStopped;
     }
+    // Started by the launcher, standard output and error lead nowhere: the
+    // timeline file is where a failure shows.
+    Timeline::open("game");
     DruxGame::CommandLine line;
     std::string error;
     if (!DruxGame::parseCommandLine(argc, argv, &line, &error)) {
-        std::fprintf(stderr, "drux-game: %s\n\n%s", error.c_str(), DruxGame::usageText());
+        Timeline::error(error);
+        std::fprintf(stderr, "\n%s", DruxGame::usageText());
         return kBadInput;
     }
     // The launcher coordinates the end of a run; a terminal's Ctrl-C or a
@@ -140,7 +144,6 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onSignal);
 
     Vantrel_Init("game");
-    Timeline::open("game");
     Timeline::notef("pid %d started from %s/%s, %s, game port %d%s", static_cast<int>(getpid()),
                     DruxApps::executableDirectory().c_str(), DruxApps::fileName(argv[0]).c_str(),
                     line.preload ? "preloaded" : "ordinary start", line.gamePort,
