@@ -14,6 +14,8 @@
 #include "core/platform/socket.h"
 #include "launcher/patch_bridge.h"
 #include "launcher/server_controller.h"
+#include "process/process_helper.h"
+#include "core/figures.h"
 #include "messaging/client.h"
 #include "support/test_support.h"
 
@@ -56,10 +58,11 @@ protected:
     // Puts a test patch library ("full" or "missing_size") into the current
     // directory as patcher.dll. A link rather than a copy: the system loader
     // knows a file by its identity, and a copy in a deleted directory could
-    // hand its identity on to the next test's copy.
+    // hand its identity on to the next test's copy. It also knows a library by
+    // the path it was loaded from, so each path holds one kind per process.
     void installPatcher(const char* kind) {
         std::filesystem::create_symlink(std::string(DRUX_TEST_PATCHERS_DIR) + "/" + kind + "/patcher.dll",
-                                        directory()->file("patcher.dll"));
+                                        "patcher.dll");
     }
     std::string calls() const { return readFile("patcher-calls.log"); }
     // The log lines written since the test began.
@@ -80,20 +83,24 @@ protected:
         VantrelClient_Create(&client_);
         VantrelMessageAgent_SetMessageArrivedCallback(client_->agent, this, &PatchBridgeTest::record);
         ASSERT_EQ(1, VantrelClient_Start(client_, airPort));
-        // The server lists the client a moment after accepting it.
+        // The server lists the client a moment after accepting it: probe with
+        // replies (which are not answered, and not recorded) until one arrives.
         ASSERT_TRUE(waitUntil([&] {
             VantrelServer_SendMessageToAllClients(CurrentController()->airServer, VANTRELMESSAGETYPE_REPLY, nullptr);
-            return !received().empty();
+            return probed_.load();
         }));
-        std::lock_guard<std::mutex> lock(mutex_);
-        received_.clear();
     }
     static int32_t record(void* self, int32_t type, const char* payload) {
         auto* test = static_cast<PatchBridgeTest*>(self);
+        if (type == VANTRELMESSAGETYPE_REPLY) {
+            test->probed_ = true;
+            return 1;
+        }
         std::lock_guard<std::mutex> lock(test->mutex_);
         test->received_.push_back({type, payload ? std::optional<std::string>(payload) : std::nullopt});
         return 1;
     }
+    VantrelMessageAgentHandle airAgent() const { return client_->agent; }
     std::vector<Message> received() {
         std::lock_guard<std::mutex> lock(mutex_);
         return received_;
@@ -108,6 +115,7 @@ protected:
 private:
     size_t logStart_ = 0;
     VantrelClient* client_ = nullptr;
+    std::atomic<bool> probed_{false};
     std::mutex mutex_;
     std::vector<Message> received_;
 };
@@ -259,12 +267,14 @@ TEST_F(PatchBridgeTest, TheHostTableServesOnlyWhenPatcherDllCannotBeLoaded) {
     // With a patcher.dll present (even an incomplete one) the table is not used.
     for (const char* kind : {"full", "missing_size"}) {
         Drux::testing::resetPatchSupport();
-        std::filesystem::remove(directory()->file("patcher.dll"));
+        std::filesystem::create_directory(directory()->file(kind));
+        ASSERT_EQ(0, chdir(directory()->file(kind).c_str()));
         installPatcher(kind);
         PatchBridge_InstallGameVersion("2.1");
-        EXPECT_FALSE(readFile("table-calls.log").find("2.1") != std::string::npos) << kind;
+        EXPECT_EQ("", readFile("table-calls.log")) << kind;
+        EXPECT_EQ(kind == std::string("full") ? "InstallGameVersion 2.1 -\n" : "", calls()) << kind;
+        ASSERT_EQ(0, chdir(directory()->path().c_str()));
     }
-    EXPECT_EQ("InstallGameVersion 2.1 -\n", calls());
 }
 
 TEST_F(PatchBridgeTest, ConcurrentFirstRequestsLoadOnceAndAllSeeTheOutcome) {
@@ -306,6 +316,24 @@ TEST_F(PatchBridgeTest, ACurrentDirectoryWithoutRoomForTheFileNameIsNotSearched)
         "ERROR: Could not build the path of patcher.dll: the current directory is unreadable or too long.\n";
     EXPECT_EQ(2, std::count(lines.begin(), lines.end(), refused));
     EXPECT_EQ(2, std::count(lines.begin(), lines.end(), kUnavailable));
+}
+
+TEST_F(PatchBridgeTest, CreateVersionTakesTheGamePathFromThePatcher) {
+    Drux::testing::figures().processStartPauseMs = 1;
+    Drux::testing::figures().stopGraceMs = 1;
+    installPatcher("full");
+    const std::string path = directory()->file("versions/1.2/no-game");
+    writeFile("patcher-GameVersionToPath.txt", path);
+    connectAirClient();
+    // The start fails (there is no such program); its report says the path was applied.
+    std::atomic<bool> startFailed{false};
+    VantrelServerController_SetErrorMessageCallback(&startFailed, [](void* context, int32_t type, const char*) {
+        if (type == VANTRELERRORTYPE_GAMEPROCESSSTART) static_cast<std::atomic<bool>*>(context)->store(true);
+    });
+    VantrelMessageAgent_SendMessage(airAgent(), VANTRELMESSAGETYPE_GAMECLIENT_CREATE_VERSION, "1.2 --windowed");
+    ASSERT_TRUE(waitUntil([&] { return startFailed.load(); }));
+    EXPECT_STREQ(path.c_str(), ProcessHelperState()->gamePath);
+    EXPECT_EQ("GameVersionToPath 1.2 260\n", calls());
 }
 
 }  // namespace
