@@ -1,10 +1,12 @@
 // The message agent's life, its heartbeat schedule (on a moved clock) and
 // sending from several threads at once.
+#include <boost/weak_ptr.hpp>
 #include <atomic>
 #include <thread>
 
 #include "core/figures.h"
 #include "core/platform/clock.h"
+#include "messaging/agent_internal.h"
 #include "messaging_test_support.h"
 
 using namespace MessagingTest;
@@ -205,11 +207,13 @@ TEST_F(MessageAgentTest, DeletionIsPromptAfterShutdownAndBoundedWithout) {
     Drux::testing::figures().threadShutdownWaitMs = 50;
     RawPeerAgent peer;
     settle(peer);
+    const boost::weak_ptr<Drux::AgentCore> state = peer.agent->core;
     VantrelMessageAgent_Delete(&peer.agent);
     EXPECT_TRUE(logContains("WARNING: SocketThread failed to shut down correctly.\n"));
     EXPECT_FALSE(logContains("HeartbeatThread failed"));
+    EXPECT_FALSE(state.expired());
     sendRaw(peer.sockets.remote, messageBytes(VANTRELMESSAGETYPE_CLOSE));  // dropped: not running
-    Drux::socketShutdown(peer.sockets.local);
+    EXPECT_TRUE(DruxTest::waitUntil([&] { return state.expired(); }));
     EXPECT_EQ("", readAvailable(peer.sockets.remote, 100));
 }
 
