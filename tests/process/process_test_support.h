@@ -1,0 +1,139 @@
+// Stand-in programs for the tests that start processes: copies under unique
+// names, their reports, and clean-up of exactly the processes a test started.
+#pragma once
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/figures.h"
+#include "core/platform/process.h"
+#include "process/process_helper.h"
+#include "support/test_support.h"
+
+namespace ProcessTest {
+
+// A name no other test run uses at the same time: stem-<our id>-<counter>.
+inline std::string uniqueName(const std::string& stem) {
+    static std::atomic<int> counter{0};
+    return stem + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+}
+
+// Copies a built program to `path` (directories created), executable.
+inline std::string installProgram(const std::string& program, const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::create_directories(fs::path(path).parent_path());
+    fs::copy_file(program, path, fs::copy_options::overwrite_existing);
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add);
+    return path;
+}
+
+// What a probe wrote about itself: every "key=value" line, values in order.
+struct Report {
+    std::map<std::string, std::vector<std::string>> values;
+    std::string value(const std::string& key) const {
+        auto found = values.find(key);
+        return found == values.end() || found->second.empty() ? std::string() : found->second.front();
+    }
+    std::vector<std::string> all(const std::string& key) const {
+        auto found = values.find(key);
+        return found == values.end() ? std::vector<std::string>() : found->second;
+    }
+};
+
+// Waits for the probe's report file to appear whole.
+inline Report waitForReport(const std::string& path) {
+    Report report;
+    if (!DruxTest::waitUntil([&] { return std::filesystem::exists(path); })) return report;
+    const std::string text = DruxTest::readFile(path);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos) report.values[line.substr(0, equals)].push_back(line.substr(equals + 1));
+        start = end + 1;
+    }
+    return report;
+}
+
+// Whether this test program still has a child process (a zombie included).
+inline bool hasChildren() {
+    int status = 0;
+    return waitpid(-1, &status, WNOHANG) != -1 || errno != ECHILD;
+}
+
+inline bool endsSoon(Drux::ProcessId id) {
+    return DruxTest::waitUntil([&] { return !Drux::processIsRunning(id); });
+}
+
+// Whether every piece occurs in text, each after the previous one.
+inline bool appearInOrder(const std::string& text, const std::vector<std::string>& pieces) {
+    size_t at = 0;
+    for (const std::string& piece : pieces) {
+        at = text.find(piece, at);
+        if (at == std::string::npos) return false;
+        at += piece.size();
+    }
+    return true;
+}
+
+// Kills, when the test ends, the processes it started that still run, and
+// only while their executable still has the name they were started with.
+class StartedProcesses {
+public:
+    ~StartedProcesses() { stopAll(); }
+    void stopAll() {
+        for (const auto& [id, name] : started_) {
+            char current[320];
+            if (Drux::processIsRunning(id) && Drux::processExecutableName(id, current, sizeof current) &&
+                name == current)
+                Drux::terminateProcess(id);
+        }
+        started_.clear();
+    }
+    void add(Drux::ProcessId id, const std::string& path) {
+        started_.emplace_back(id, std::filesystem::path(path).filename().string());
+    }
+    // Starts the program at `path` with the command line "path arguments".
+    Drux::ProcessId launch(const std::string& path, const std::string& arguments = std::string()) {
+        Drux::ProcessId id = 0;
+        const std::string line = "\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments);
+        EXPECT_TRUE(Drux::launchProcess(path.c_str(), line.c_str(), nullptr, &id)) << path;
+        if (id != 0) add(id, path);
+        return id;
+    }
+
+private:
+    std::vector<std::pair<Drux::ProcessId, std::string>> started_;
+};
+
+// A test in its own directory with the log open, short start pauses, and
+// every process it started and the helper's record gone afterwards.
+class Fixture : public DruxTest::LoggedTest {
+protected:
+    void SetUp() override {
+        LoggedTest::SetUp();
+        Drux::testing::figures().processStartPauseMs = 1;
+    }
+    void TearDown() override {
+        started.stopAll();
+        if (ProcessHelperState() != nullptr) VantrelProcessHelper_Remove();
+        SetRegisteredHwnd(nullptr);
+        LoggedTest::TearDown();
+    }
+    std::string path(const std::string& relative) { return directory()->file(relative); }
+    std::string install(const char* program, const std::string& relative) {
+        return installProgram(program, path(relative));
+    }
+    StartedProcesses started;
+};
+
+}  // namespace ProcessTest
