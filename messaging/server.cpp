@@ -22,15 +22,18 @@ bool missingServer(const void* server, const char* exportName) {
     return true;
 }
 
-// Counts a broadcast in for as long as it walks the client list.
+// Counts a broadcast in for as long as it walks the client list. Deletion
+// clears isRunning before it waits for the count, so a broadcast counted in
+// after that sees the server stopped and walks nothing.
 class BroadcastScope {
 public:
-    explicit BroadcastScope(VantrelServer& server) : server_(server) { server_.activeBroadcasts.fetch_add(1); }
+    explicit BroadcastScope(VantrelServer& server) : server_(server) {
+        std::lock_guard<std::mutex> lock(server_.broadcastLock);
+        ++server_.activeBroadcasts;
+    }
     ~BroadcastScope() {
-        // The counter drops before isRunning is read: deletion clears
-        // isRunning before it reads the counter, so one of the two sees the other.
-        if (server_.activeBroadcasts.fetch_sub(1) == 1 && server_.isRunning.load() == 0)
-            server_.broadcastsDone.notify();
+        std::lock_guard<std::mutex> lock(server_.broadcastLock);
+        if (--server_.activeBroadcasts == 0) server_.broadcastsEnded.notify_all();
     }
     BroadcastScope(const BroadcastScope&) = delete;
     BroadcastScope& operator=(const BroadcastScope&) = delete;
@@ -199,7 +202,10 @@ VANTREL_API int32_t VantrelServer_Delete(VantrelServerHandle* server) {
         VantrelServerClientNode* head = deleted->clients.load();
         for (VantrelServerClientNode* node = head; node != nullptr; node = node->next)
             Drux::socketShutdown(node->socket);
-        while (deleted->activeBroadcasts.load() != 0) deleted->broadcastsDone.wait();
+        {
+            std::unique_lock<std::mutex> lock(deleted->broadcastLock);
+            deleted->broadcastsEnded.wait(lock, [&] { return deleted->activeBroadcasts == 0; });
+        }
 
         // Each descriptor is closed only after its agent's threads are gone, so
         // its number cannot be reused under a reader.

@@ -3,7 +3,9 @@
 
 #include <boost/shared_ptr.hpp>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 #include "VantrelMessageAgent.h"
 #include "VantrelServer.h"
@@ -32,9 +34,12 @@ struct VantrelServer {
     Drux::Interrupter acceptInterrupter;
     // Wakes the accept thread out of its pause after a failed accept.
     Drux::Waker acceptPause;
-    // Broadcasts walking the client list; deletion frees no node before they end.
-    std::atomic<int32_t> activeBroadcasts{0};
-    Drux::Waker broadcastsDone;
+    // Broadcasts walking the client list; deletion frees no node before they
+    // end. Counted under a lock so that the last one's notification is its
+    // final touch of the server.
+    std::mutex broadcastLock;
+    std::condition_variable broadcastsEnded;
+    int32_t activeBroadcasts = 0;
 };
 
 uint32_t VantrelServer_AcceptThread(void* server);
