@@ -163,4 +163,22 @@ TEST_F(ServerTest, DeletionWithConnectedClientsIsPromptAndClosesEveryConnection)
     Drux::socketClose(refused);
 }
 
+TEST_F(ServerTest, DeletionEndsABroadcastStalledOnAClientBeforeFreeingIt) {
+    const uint16_t port = startServer();
+    connectClient(port);
+    const SocketHandle newest = connectClient(port);
+    const VantrelServerHandle handle = server;
+    const std::string payload(8 * 1024 * 1024, 'p');
+    std::thread broadcaster([&] {
+        EXPECT_EQ(1, VantrelServer_SendMessageToAllClients(handle, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME,
+                                                          payload.c_str()));
+    });
+    ASSERT_EQ(1u, readBytes(newest, 1).size());  // under way, and stalled: nobody reads on
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(1, VantrelServer_Delete(&server));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    broadcaster.join();
+    EXPECT_TRUE(logContains("WARNING: Failed to send to socket.\n"));
+}
+
 }  // namespace

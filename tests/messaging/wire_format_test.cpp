@@ -137,6 +137,11 @@ TEST_F(WireFormatTest, PayloadAtTheLimitIsCarried) {
     ASSERT_TRUE(peer.recorder.waitForCount(1, 20000));
     sender.join();
     EXPECT_EQ(payload, peer.recorder.messages()[0].payload.value_or(""));
+    // The sender refuses what a receiver would refuse.
+    const std::string tooLong(16 * 1024 * 1024 + 1, 'q');
+    EXPECT_EQ(0, VantrelMessageAgent_SendMessage(peer.agent, 11, tooLong.c_str()));
+    EXPECT_TRUE(logContains("ERROR: Message payload exceeds the 16777216 byte limit; the message was not sent.\n"));
+    EXPECT_EQ(headerBytes(16, 1, 5, 0), readAvailable(peer.sockets.remote));  // the reply only
 }
 
 TEST_F(WireFormatTest, ConnectionEndingMidMessageDeliversNothingAndStopsHeartbeats) {
