@@ -54,11 +54,10 @@ Inbox::Outcome Inbox::waitFor(int32_t type, const std::string& text, double seco
                               std::optional<std::string>* payload) {
     std::unique_lock<std::mutex> lock(lock_);
     auto found = [&]() {
-        while (!unread_.empty()) {
-            Message m = unread_.front();
-            unread_.pop_front();
-            if (m.type == type && (text.empty() || (m.payload && m.payload->find(text) != std::string::npos))) {
-                *payload = m.payload;
+        for (auto it = unread_.begin(); it != unread_.end(); ++it) {
+            if (it->type == type && (text.empty() || (it->payload && it->payload->find(text) != std::string::npos))) {
+                *payload = it->payload;
+                unread_.erase(it);
                 return true;
             }
         }

@@ -26,8 +26,10 @@ public:
     static bool interrupted();
 
     // Waits for the first unread message of the type whose payload contains
-    // text, consuming the unread messages up to it. A CLOSE from the launcher
-    // ends a wait for anything else with Closed.
+    // text and consumes it alone: messages that arrive on different
+    // connections of the launcher may be relayed in either order, so a wait
+    // never discards what a later wait may look for. A CLOSE from the
+    // launcher ends a wait for anything else with Closed.
     Outcome waitFor(int32_t type, const std::string& text, double seconds, const LostTest& lost,
                     std::optional<std::string>* payload);
     // Sleeps; returns early (Closed, Lost, Interrupted) and otherwise TimedOut.

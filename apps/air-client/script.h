@@ -15,7 +15,8 @@
 //   kill game                     KILL_GAMECLIENT_PROCESS
 //   send <TYPE> [payload]         any message type
 //   wait <TYPE> [timeout] [text]  wait for a message of that type (whose
-//                                 payload contains text), default 60 seconds
+//                                 payload contains text) that no earlier wait
+//                                 took, default 60 seconds
 //   sleep <seconds>
 //   close                         CLOSE, then the client quits (last command)
 // Blank lines and lines starting with '#' are ignored. TYPE is a message type
