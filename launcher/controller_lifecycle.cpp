@@ -6,6 +6,7 @@
 #include "VantrelProcessHelper.h"
 #include "VantrelServer.h"
 #include "core/export_guard.h"
+#include "core/figures.h"
 #include "core/log.h"
 #include "core/platform/shared_mutex.h"
 #include "launcher/controller_registry.h"
@@ -13,6 +14,7 @@
 #include "launcher/message_routing.h"
 #include "messaging/server.h"
 #include "process/process_helper.h"
+#include "process/process_waits.h"
 
 namespace {
 
@@ -44,21 +46,39 @@ void createServer(VantrelServerHandle* server, VantrelMessageArrivedCallback han
 }
 
 // Everything Remove does once it is known that a controller exists and that
-// the caller may remove it.
+// the caller may remove it. Handlers are let go and waited for before anything
+// is deleted, so that none of them relays through a server being deleted or
+// uses the process helper or the record after they are gone.
 void removeController(VantrelServerControllerStruct* controller) {
-    // Handlers that wait (for a running game, in a start's pauses) return now,
-    // and none of them calls the host back from here on.
+    // Waits in the handlers (for a running game, a start's pauses, a stop's
+    // grace, a game's exit) end now, and no handler calls the host back.
     ControllerWaits::Close();
-    VantrelProcessHelper_Remove();
+    ProcessWaits::Interrupt();
+    const uint32_t bound = Drux::figures().threadShutdownWaitMs;
+    if (!ControllerWaits::WaitForHandlers(bound))
+        Drux::LogWarning("A message handler is still busy while the controller is removed.\n");
+
     // Each deletion closes its connections and waits for their threads.
-    VantrelServer_Delete(&controller->launcherServer);
-    VantrelServer_Delete(&controller->airServer);
-    VantrelServer_Delete(&controller->gameServer);
+    VantrelServerHandle launcherServer = controller->launcherServer;
+    VantrelServerHandle airServer = controller->airServer;
+    VantrelServerHandle gameServer = controller->gameServer;
+    VantrelServer_Delete(&launcherServer);
+    VantrelServer_Delete(&airServer);
+    VantrelServer_Delete(&gameServer);
+
     SetCurrentController(nullptr);
-    delete controller;
+    if (ControllerWaits::WaitForHandlers(bound)) {
+        VantrelProcessHelper_Remove();
+        delete controller;
+    } else {
+        // A handler is stuck outside the library's waits (in a patch function
+        // or the host's callback). It may still read the record and the process
+        // helper, so both are left to it rather than freed under it.
+        Drux::LogWarning("A message handler did not finish; its controller record is not freed.\n");
+    }
+    ProcessWaits::Resume();
     g_controllerSharedMutex.reset();
 }
-
 
 }  // namespace
 

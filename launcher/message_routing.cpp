@@ -46,6 +46,7 @@ void endGame(VantrelServerControllerStruct* controller, int32_t messageType) {
 }  // namespace
 
 int32_t OnLauncherServerMessage(void*, int32_t messageType, const char*) {
+    const ControllerWaits::HandlerScope handler;
     if (CurrentController() == nullptr || ControllerWaits::Closing()) return 1;
     switch (messageType) {
         case VANTRELMESSAGETYPE_LAUNCHERCLIENT:
@@ -61,6 +62,7 @@ int32_t OnLauncherServerMessage(void*, int32_t messageType, const char*) {
 }
 
 int32_t OnAirServerMessage(void*, int32_t messageType, const char* payload) {
+    const ControllerWaits::HandlerScope handler;
     VantrelServerControllerStruct* controller = CurrentController();
     if (controller == nullptr || ControllerWaits::Closing()) return 1;
     switch (messageType) {
@@ -123,6 +125,7 @@ int32_t OnAirServerMessage(void*, int32_t messageType, const char* payload) {
 }
 
 int32_t OnGameServerMessage(void*, int32_t messageType, const char* payload) {
+    const ControllerWaits::HandlerScope handler;
     VantrelServerControllerStruct* controller = CurrentController();
     if (controller == nullptr || ControllerWaits::Closing()) return 1;
     switch (messageType) {

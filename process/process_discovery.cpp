@@ -12,6 +12,7 @@
 #include "core/platform/bounded_string.h"
 #include "core/platform/paths.h"
 #include "core/platform/process.h"
+#include "process/process_waits.h"
 
 namespace {
 
@@ -90,11 +91,11 @@ int32_t WaitForProcessExitByName(const char* path) {
     int32_t ended = 0;
     scanProcesses([&](Drux::ProcessId id, const char* name) {
         if (id == own || std::strcmp(name, target) != 0) return true;
-        if (Drux::waitForProcessExit(id, Drux::figures().processExitWaitMs)) {
+        if (ProcessWaits::WaitForExit(id, Drux::figures().processExitWaitMs)) {
             ended = 1;
             return false;
         }
-        return true;
+        return !ProcessWaits::Interrupted();
     });
     return ended;
 }

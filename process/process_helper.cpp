@@ -10,6 +10,7 @@
 #include "core/platform/bounded_string.h"
 #include "core/platform/process.h"
 #include "process/process_discovery.h"
+#include "process/process_waits.h"
 
 namespace {
 
@@ -187,7 +188,7 @@ VANTREL_API int32_t VantrelProcessHelper_StopProcess(int32_t processType, uint32
         uint32_t processId = 0;
         GetProcessIdForProcessType(processType, &processId);
         // Give the program the time-out to end by itself.
-        if (Drux::processCanBeOpened(processId)) Drux::waitForProcessExit(processId, timeoutMs);
+        if (Drux::processCanBeOpened(processId)) ProcessWaits::WaitForExit(processId, timeoutMs);
 
         uint32_t running = 0;
         isProcessRunning(processType, &running);

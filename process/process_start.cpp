@@ -18,6 +18,7 @@
 #include "process/file_checks.h"
 #include "process/process_helper.h"
 #include "process/process_launch.h"
+#include "process/process_waits.h"
 
 namespace {
 
@@ -135,7 +136,7 @@ int32_t VantrelAgent_DebugLoop(VantrelProcessStartRequest* request) {
                            static_cast<int>(reinterpret_cast<intptr_t>(RegisteredHwnd())));
     }
 
-    Drux::sleepClockMilliseconds(Drux::figures().processStartPauseMs);
+    ProcessWaits::Pause(Drux::figures().processStartPauseMs);
 
     if (started) {
         const char* name = Drux::processTypeName(processType);
@@ -157,7 +158,7 @@ VANTREL_API int32_t VantrelProcessHelper_StartProcess(int32_t processType, const
         const int32_t result = VantrelAgent_DebugLoop(request);
         if (result == 0) Drux::LogErrorF(320, "Process Start: %d\n", Drux::lastErrorCode());
 
-        Drux::sleepClockMilliseconds(Drux::figures().processStartPauseMs);
+        ProcessWaits::Pause(Drux::figures().processStartPauseMs);
         return result;
     });
 }

@@ -1,0 +1,25 @@
+// The waits of the process helper that can be cut short: the pauses of a start
+// and the waits for a program to end. The launcher controller interrupts them
+// while it is being removed, so that a connection blocked in a start or a stop
+// lets go at once.
+#pragma once
+
+#include <cstdint>
+
+#include "core/platform/process.h"
+
+namespace ProcessWaits {
+
+// Wakes every pause and exit wait now in progress; later ones return at once
+// until Resume.
+void Interrupt();
+void Resume();
+bool Interrupted();
+
+// Sleeps `milliseconds` of clock time. False when interrupted.
+bool Pause(uint32_t milliseconds);
+// Drux::waitForProcessExit that ends early (false) when interrupted. True when
+// the process has ended or cannot be waited on.
+bool WaitForExit(Drux::ProcessId processId, uint32_t timeoutMs);
+
+}  // namespace ProcessWaits
