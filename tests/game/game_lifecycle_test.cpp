@@ -1,12 +1,11 @@
 // The game controller's lifetime: without a record, before and after Start,
-// replaced by a second Init, and killing the programs it names.
+// and killing the programs it names.
 #include "core/platform/clock.h"
 #include "game/game_test_support.h"
 #include "process/process_test_support.h"
 
 namespace {
 
-using GameTest::LauncherServer;
 using GameTest::RawLauncher;
 using GameLifecycle = GameTest::Fixture;
 
@@ -70,20 +69,6 @@ TEST_F(GameLifecycle, BeforeStartNothingIsSentAndAFailedStartCanBeRepeated) {
     EXPECT_TRUE(logContains("ERROR: This client has already been started.\n"));
     EXPECT_EQ(1, VantrelGameController_AreProcessesHung(&hung));
     EXPECT_EQ(0, hung);
-}
-
-TEST_F(GameLifecycle, ASecondInitReplacesTheControllerAndItsConnection) {
-    LauncherServer launcher;
-    ASSERT_EQ(1, VantrelGameController_Init("first.exe", "second.exe"));
-    ASSERT_EQ(1, VantrelGameController_Start(launcher.port()));
-    ASSERT_TRUE(launcher.hasClient());
-
-    ASSERT_EQ(1, VantrelGameController_Init("third.exe", "fourth.exe"));
-    EXPECT_TRUE(logContains("WARNING: VantrelGameController_Init replaces the controller that exists"));
-    EXPECT_STREQ("third.exe", CurrentGameController()->firstProcessName);
-    ASSERT_EQ(1, VantrelGameController_Start(launcher.port()));
-    EXPECT_EQ(1, VantrelGameController_SendGameLaunchedMessage());
-    EXPECT_TRUE(DruxTest::waitUntil([&] { return launcher.received().size() == 1; }));
 }
 
 TEST_F(GameLifecycle, KillProcessesEndsBothNamedProgramsAndThePatchTools) {

@@ -1,5 +1,5 @@
-// The launcher's end of the game connection, as the game tests play it, and
-// a record of the game's callbacks.
+// The launcher's end of the game connection as the game tests play it, and a
+// record of the game's callbacks.
 #pragma once
 
 #include <atomic>
@@ -18,7 +18,6 @@ namespace GameTest {
 
 using MessagingTest::Recorder;
 
-// What the game's exit and chat callbacks received.
 struct Callbacks {
     std::atomic<int> exits{0};
     std::atomic<void*> exitContext{nullptr};
@@ -37,10 +36,6 @@ struct Callbacks {
         std::lock_guard<std::mutex> lock(instance().mutex);
         instance().chats.emplace_back(context, text ? std::optional<std::string>(text) : std::nullopt);
     }
-    size_t chatCount() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return chats.size();
-    }
 };
 
 // The launcher's game server: a VantrelServer on a free port.
@@ -57,21 +52,14 @@ struct LauncherServer {
     bool hasClient() const {
         return DruxTest::waitUntil([&] { return server->clients.load() != nullptr; });
     }
-    int32_t send(int32_t type, const char* payload = nullptr) {
-        return VantrelServer_SendMessageToAllClients(server, type, payload);
-    }
-    // What arrived from the game, heartbeats and replies left out.
-    std::vector<Recorder::Message> received() const {
+    // What arrived of one kind: replies, or everything else but heartbeats.
+    std::vector<Recorder::Message> received(bool replies = false) const {
         std::vector<Recorder::Message> result;
         for (const auto& message : recorder.messages())
-            if (message.type != VANTRELMESSAGETYPE_HEARTBEAT && message.type != VANTRELMESSAGETYPE_REPLY)
+            if (replies ? message.type == VANTRELMESSAGETYPE_REPLY
+                        : message.type != VANTRELMESSAGETYPE_REPLY && message.type != VANTRELMESSAGETYPE_HEARTBEAT)
                 result.push_back(message);
         return result;
-    }
-    size_t replies() const {
-        size_t count = 0;
-        for (const auto& message : recorder.messages()) count += message.type == VANTRELMESSAGETYPE_REPLY;
-        return count;
     }
 };
 
@@ -93,16 +81,12 @@ struct RawLauncher {
     std::string read(size_t count) { return MessagingTest::readBytes(connection, count); }
 };
 
-// A test with the log open, no game controller left behind and the callback
-// record empty.
 class Fixture : public DruxTest::LoggedTest {
 protected:
     void SetUp() override {
         LoggedTest::SetUp();
-        Callbacks& callbacks = Callbacks::instance();
         callbacks.exits = 0;
         callbacks.exitContext = nullptr;
-        std::lock_guard<std::mutex> lock(callbacks.mutex);
         callbacks.chats.clear();
     }
     void TearDown() override {

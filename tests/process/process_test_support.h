@@ -2,7 +2,6 @@
 // names, their reports, and clean-up of exactly the processes a test started.
 #pragma once
 
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,52 +18,40 @@
 
 namespace ProcessTest {
 
-// A name no other test run uses at the same time: stem-<our id>-<counter>.
+// A name no other test run uses at the same time.
 inline std::string uniqueName(const std::string& stem) {
     static std::atomic<int> counter{0};
     return stem + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
 }
 
-// Copies a built program to `path` (directories created), executable.
 inline std::string installProgram(const std::string& program, const std::string& path) {
     namespace fs = std::filesystem;
     fs::create_directories(fs::path(path).parent_path());
     fs::copy_file(program, path, fs::copy_options::overwrite_existing);
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add);
     return path;
 }
 
-// What a probe wrote about itself: every "key=value" line, values in order.
+// A probe's "key=value" lines, values in order.
 struct Report {
     std::map<std::string, std::vector<std::string>> values;
-    std::string value(const std::string& key) const {
-        auto found = values.find(key);
-        return found == values.end() || found->second.empty() ? std::string() : found->second.front();
-    }
-    std::vector<std::string> all(const std::string& key) const {
-        auto found = values.find(key);
-        return found == values.end() ? std::vector<std::string>() : found->second;
-    }
+    std::string value(const std::string& key) { return values[key].empty() ? "" : values[key].front(); }
+    std::vector<std::string> all(const std::string& key) { return values[key]; }
 };
 
-// Waits for the probe's report file to appear whole.
 inline Report waitForReport(const std::string& path) {
     Report report;
-    if (!DruxTest::waitUntil([&] { return std::filesystem::exists(path); })) return report;
+    DruxTest::waitUntil([&] { return std::filesystem::exists(path); });
     const std::string text = DruxTest::readFile(path);
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
+    for (size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
         const std::string line = text.substr(start, end - start);
         const size_t equals = line.find('=');
         if (equals != std::string::npos) report.values[line.substr(0, equals)].push_back(line.substr(equals + 1));
-        start = end + 1;
     }
     return report;
 }
 
-// Whether this test program still has a child process (a zombie included).
+// Whether this test program has a child process, a zombie included.
 inline bool hasChildren() {
     int status = 0;
     return waitpid(-1, &status, WNOHANG) != -1 || errno != ECHILD;
@@ -85,8 +72,7 @@ inline bool appearInOrder(const std::string& text, const std::vector<std::string
     return true;
 }
 
-// Kills, when the test ends, the processes it started that still run, and
-// only while their executable still has the name they were started with.
+// Kills the processes a test started that still run under the name they were started with.
 class StartedProcesses {
 public:
     ~StartedProcesses() { stopAll(); }
@@ -102,12 +88,11 @@ public:
     void add(Drux::ProcessId id, const std::string& path) {
         started_.emplace_back(id, std::filesystem::path(path).filename().string());
     }
-    // Starts the program at `path` with the command line "path arguments".
     Drux::ProcessId launch(const std::string& path, const std::string& arguments = std::string()) {
         Drux::ProcessId id = 0;
-        const std::string line = "\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments);
+        const std::string line = "\"" + path + "\" " + arguments;
         EXPECT_TRUE(Drux::launchProcess(path.c_str(), line.c_str(), nullptr, &id)) << path;
-        if (id != 0) add(id, path);
+        add(id, path);
         return id;
     }
 
@@ -115,8 +100,6 @@ private:
     std::vector<std::pair<Drux::ProcessId, std::string>> started_;
 };
 
-// A test in its own directory with the log open, short start pauses, and
-// every process it started and the helper's record gone afterwards.
 class Fixture : public DruxTest::LoggedTest {
 protected:
     void SetUp() override {
