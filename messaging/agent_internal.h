@@ -38,6 +38,8 @@ struct VantrelMessageAgent {
     boost::shared_ptr<Drux::AgentCore> core;
     boost::shared_ptr<Drux::Thread> socketThread;
     boost::shared_ptr<Drux::Thread> heartbeatThread;
+    // Set by agentRequestStop: the deletion still waits for the threads.
+    bool stopRequested = false;
 };
 
 // One send of the whole buffer (continued if the system takes only part of
@@ -50,6 +52,10 @@ int32_t VantrelMessageAgent_ReadFromSocketInternal(Drux::AgentCore& agent, void*
 namespace Drux {
 // Writes one whole message under the agent's lock, as the exported send does.
 int32_t agentSendMessage(AgentCore& agent, int32_t type, const char* payload);
+// Tells a running agent's threads to end without waiting for them, so that an
+// owner of many agents lets all of them wind down at once; the agent's
+// deletion then waits for its threads as usual.
+void agentRequestStop(VantrelMessageAgent& agent);
 // Whether sends and receipts of this type get their INFO line: heartbeats and
 // replies only when the agent logs every type.
 bool isLoggedType(const AgentCore& agent, int32_t type);

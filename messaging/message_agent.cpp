@@ -33,6 +33,14 @@ boost::shared_ptr<Drux::Thread> startAgentThread(uint32_t (*body)(void*),
 
 }  // namespace
 
+namespace Drux {
+void agentRequestStop(VantrelMessageAgent& agent) {
+    if (agent.core->isRunning.exchange(0) != 1) return;
+    agent.stopRequested = true;
+    agent.core->heartbeatWaker.notify();
+}
+}  // namespace Drux
+
 extern "C" {
 
 VANTREL_API int32_t VantrelMessageAgent_Create(VantrelMessageAgentHandle* agent) {
@@ -140,8 +148,7 @@ VANTREL_API int32_t VantrelMessageAgent_Delete(VantrelMessageAgentHandle* agent)
         if (missingAgent(*agent, "VantrelMessageAgent_Delete")) return 0;
         VantrelMessageAgent* deleted = *agent;
         Drux::AgentCore& core = *deleted->core;
-        if (core.isRunning.load() == 1) {
-            core.isRunning.store(0);
+        if (core.isRunning.exchange(0) == 1 || deleted->stopRequested) {
             core.heartbeatWaker.notify();
             const uint32_t waitMs = Drux::figures().threadShutdownWaitMs.load();
             if (Drux::waitForThread(deleted->socketThread, waitMs) != Drux::kWaitObject0)

@@ -202,6 +202,10 @@ VANTREL_API int32_t VantrelServer_Delete(VantrelServerHandle* server) {
         VantrelServerClientNode* head = deleted->clients.load();
         for (VantrelServerClientNode* node = head; node != nullptr; node = node->next)
             Drux::socketShutdown(node->socket);
+        // Every agent winds down at once; each deletion below then finds its
+        // threads ended or about to end.
+        for (VantrelServerClientNode* node = head; node != nullptr; node = node->next)
+            if (node->agent != nullptr) Drux::agentRequestStop(*node->agent);
         {
             std::unique_lock<std::mutex> lock(deleted->broadcastLock);
             deleted->broadcastsEnded.wait(lock, [&] { return deleted->activeBroadcasts == 0; });
