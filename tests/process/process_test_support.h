@@ -2,6 +2,7 @@
 // names, their reports, and clean-up of exactly the processes a test started.
 #pragma once
 
+#include <strings.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,6 +86,11 @@ public:
         }
         started_.clear();
     }
+    bool contains(Drux::ProcessId id) const {
+        for (const auto& entry : started_)
+            if (entry.first == id) return true;
+        return false;
+    }
     void add(Drux::ProcessId id, const std::string& path) {
         started_.emplace_back(id, std::filesystem::path(path).filename().string());
     }
@@ -99,6 +105,21 @@ public:
 private:
     std::vector<std::pair<Drux::ProcessId, std::string>> started_;
 };
+
+// Whether an AIR client that this test did not start runs on the machine (the
+// AIR client search is machine-wide, so such a test cannot judge its result).
+inline bool foreignAirClientRuns(const StartedProcesses& started) {
+    Drux::ProcessId ids[4096];
+    const size_t count = Drux::enumerateProcesses(ids, 4096);
+    for (size_t i = 0; i < count; ++i) {
+        char name[320];
+        if (started.contains(ids[i]) || !Drux::processIsRunning(ids[i]) ||
+            !Drux::processExecutableName(ids[i], name, sizeof name))
+            continue;
+        if (strcasecmp(name, "KyrCLient.exe") == 0) return true;
+    }
+    return false;
+}
 
 class Fixture : public DruxTest::LoggedTest {
 protected:
