@@ -11,12 +11,20 @@
  *
  * Callbacks: the exit and error callbacks run on the host's thread (Init, the
  * Start exports, ProcessEvents) or on a connection's reading thread (message
- * routing, game start). From inside a callback a host may log, record what
- * happened, call VantrelServerController_Stop and send with
- * VantrelServer_SendMessageToAllClients. It must not call
- * VantrelServerController_Remove, Init or a Start export there: Remove waits
- * for the connection threads, one of which is running the callback. Remove the
- * controller from the host's own thread after the callback has returned.
+ * routing, game start), and the host must accept both. From inside a callback a
+ * host may log, record what happened, call VantrelServerController_Stop, the
+ * Set...Callback exports and GetAirServerHandle, and send with
+ * VantrelServer_SendMessageToAllClients. VantrelServerController_Remove, Init
+ * and the Start exports are refused there (ERROR line, result 0): Remove and
+ * Init would free the controller under the handler that is calling back.
+ * Callbacks should return promptly; the connection that runs one waits for it.
+ *
+ * Remove the controller from the host's own thread once the callback has
+ * returned. Remove returns promptly also while connections are busy (a game
+ * start waiting for the previous game or in its pauses, a stop's grace, the
+ * wait for a game to exit): those waits are cut short, the handlers are let go
+ * before the servers are deleted, and no callback is made once Remove has
+ * begun. A second Init without Remove removes the current controller first.
  */
 #ifndef DRUX_VANTREL_SERVER_CONTROLLER_H
 #define DRUX_VANTREL_SERVER_CONTROLLER_H
