@@ -51,8 +51,11 @@ int32_t FileExists(const char* path) {
 
 bool GetHostExecutableDirectory(char* output, size_t outputSize) {
     if (output == nullptr || outputSize == 0) return false;
+    // A longer path is cut to the buffer, as the system call would cut it.
+    char whole[4096];
+    if (!Drux::hostExecutablePath(whole, sizeof whole)) return false;
     char executable[kPartSize];
-    if (!Drux::hostExecutablePath(executable, sizeof executable)) return false;
+    Drux::std_strncpy(executable, sizeof executable, whole);
     char drive[kDriveSize];
     char directory[kPartSize];
     if (!Drux::splitPath(executable, drive, sizeof drive, directory, sizeof directory, nullptr, 0, nullptr, 0))
