@@ -1,6 +1,7 @@
 #include "version_store.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -30,6 +31,53 @@ fs::path libraryDirectory() {
     if (dladdr(reinterpret_cast<void*>(&libraryDirectory), &info) == 0 || info.dli_fname == nullptr) return ".";
     std::error_code ignored;
     return fs::absolute(info.dli_fname, ignored).parent_path();
+}
+
+constexpr const char kLibraryPrefix[] = "libDruxLauncher.so";
+
+// The launcher library that this process has loaded, if any.
+fs::path loadedLibrary() {
+    fs::path found;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            if (info->dlpi_name == nullptr) return 0;
+            const fs::path name(info->dlpi_name);
+            if (name.filename().string().rfind(kLibraryPrefix, 0) != 0) return 0;
+            *static_cast<fs::path*>(data) = name;
+            return 1;
+        },
+        &found);
+    return found;
+}
+
+// Copies one file in chunks; false with *error when it fails or is cancelled.
+bool copyFile(const fs::path& from, const fs::path& to, const std::atomic<bool>& cancel, uint64_t* done,
+              uint64_t total, const ProgressReport& report, std::string* error) {
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    if (!in || !out) {
+        *error = "cannot copy " + from.string() + " to " + to.string();
+        return false;
+    }
+    std::vector<char> chunk(kCopyChunk);
+    while (in) {
+        if (cancel.load()) {
+            *error = "cancelled";
+            return false;
+        }
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const std::streamsize got = in.gcount();
+        if (got <= 0) break;
+        out.write(chunk.data(), got);
+        *done += static_cast<uint64_t>(got);
+        report(*done, total);
+    }
+    out.close();
+    if (!out || in.bad()) {
+        *error = "copying " + from.string() + " failed";
+        return false;
+    }
+    return true;
 }
 
 std::vector<std::string> splitList(const std::string& text) {
@@ -69,6 +117,7 @@ Settings currentSettings() {
     s.root = environment("DRUX_PATCHER_ROOT", "versions");
     const std::string source = environment("DRUX_PATCHER_GAME", "");
     s.gameSource = source.empty() ? libraryDirectory() / "drux-game" : fs::path(source);
+    s.library = loadedLibrary();
     s.available = splitList(environment("DRUX_PATCHER_AVAILABLE", kDefaultAvailable));
     std::sort(s.available.begin(), s.available.end(),
               [](const std::string& a, const std::string& b) { return compareVersions(a, b) > 0; });
@@ -148,8 +197,10 @@ uint64_t installedSize(const Settings& settings, const std::string& version) {
 
 uint64_t installSize(const Settings& settings) {
     std::error_code error;
-    const uintmax_t size = fs::file_size(settings.gameSource, error);
-    return error ? 0 : size;
+    const uintmax_t game = fs::file_size(settings.gameSource, error);
+    if (error) return 0;
+    const uintmax_t library = settings.library.empty() ? 0 : fs::file_size(settings.library, error);
+    return game + (error ? 0 : library);
 }
 
 bool installVersion(const Settings& settings, const std::string& version, const std::atomic<bool>& cancel,
@@ -162,43 +213,29 @@ bool installVersion(const Settings& settings, const std::string& version, const 
         *error = "version " + version + " is not available";
         return false;
     }
-    std::ifstream in(settings.gameSource, std::ios::binary);
-    if (!in) {
+    std::error_code fsError;
+    if (!installedGame(settings, version).empty()) {
+        report(1, 1);  // already there: nothing to copy
+        return true;
+    }
+    if (!fs::is_regular_file(settings.gameSource, fsError)) {
         *error = "cannot read the game " + settings.gameSource.string();
         return false;
     }
     const uint64_t total = installSize(settings);
-    std::error_code fsError;
     const fs::path folder = settings.root / version;
     fs::create_directories(folder, fsError);
     const fs::path target = folder / settings.gameSource.filename();
     const fs::path partial = target.string() + kPartialSuffix;
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    if (fsError || !out) {
-        *error = "cannot write " + partial.string();
-        return false;
-    }
-    std::vector<char> chunk(kCopyChunk);
     uint64_t done = 0;
     report(0, total);
-    while (in) {
-        if (cancel.load()) {
-            out.close();
-            fs::remove(partial, fsError);
-            *error = "cancelled";
-            return false;
-        }
-        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        const std::streamsize got = in.gcount();
-        if (got <= 0) break;
-        out.write(chunk.data(), got);
-        done += static_cast<uint64_t>(got);
-        report(done, total);
-    }
-    out.close();
-    if (!out || in.bad()) {
+    bool ok = copyFile(settings.gameSource, partial, cancel, &done, total, report, error);
+    if (ok && !settings.library.empty())
+        ok = copyFile(settings.library, folder / settings.library.filename(), cancel, &done, total, report, error);
+    if (!ok) {
         fs::remove(partial, fsError);
-        *error = "copying the game failed";
+        if (!settings.library.empty()) fs::remove(folder / settings.library.filename(), fsError);
+        fs::remove(folder, fsError);  // only when nothing else is in it
         return false;
     }
     fs::permissions(partial, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |

@@ -3,7 +3,10 @@
 //
 //   root          DRUX_PATCHER_ROOT, default "versions" in the current directory
 //   game source   DRUX_PATCHER_GAME, default "drux-game" beside patcher.dll;
-//                 installing a version copies it into <root>/<version>/
+//                 installing a version copies it into <root>/<version>/,
+//                 together with the launcher library that the process has
+//                 loaded (libDruxLauncher.so*), as a game ships the library
+//                 it loads beside itself
 //   available     DRUX_PATCHER_AVAILABLE, comma-separated, default
 //                 "1.0.0,1.1.0,2.0.0": the versions that can be installed
 //
@@ -24,6 +27,7 @@ namespace DruxPatcher {
 struct Settings {
     std::filesystem::path root;
     std::filesystem::path gameSource;
+    std::filesystem::path library;  // the loaded launcher library, or empty
     std::vector<std::string> available;  // newest first
 };
 
@@ -44,12 +48,12 @@ std::vector<std::string> uninstallableVersions(const Settings& settings);
 // not a number) gives them all, a number N the newest N.
 std::vector<std::string> latestVersions(const Settings& settings, const std::string& request);
 uint64_t installedSize(const Settings& settings, const std::string& version);
-// The bytes an install copies (the game source's size); 0 when it is missing.
+// The bytes an install copies (the game and the library); 0 when the game is missing.
 uint64_t installSize(const Settings& settings);
 
-// Copies the game source into the version's folder in chunks, reporting
-// (done, total) after each, and gives up when cancel turns true. The copy
-// appears under its final name only when complete.
+// Copies the game source (and the library) into the version's folder in
+// chunks, reporting (done, total) after each, and gives up when cancel turns
+// true. The game appears under its final name only when all is copied.
 using ProgressReport = std::function<void(uint64_t done, uint64_t total)>;
 bool installVersion(const Settings& settings, const std::string& version, const std::atomic<bool>& cancel,
                     const ProgressReport& report, std::string* error);

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "launcher_run.h"
@@ -76,6 +77,8 @@ TEST_F(LauncherRunTest, VersionRunStartsTheGameThePatchLibraryInstalled) {
     ASSERT_EQ(run.waitForExit(), 0);
     EXPECT_TRUE(run.noted("game", "started from " + run.dir() + "/versions/1.1.0/drux-game"));
     EXPECT_TRUE(run.noted("game", "arguments \"with args\""));
+    // The version's folder holds the game and the launcher library it loads.
+    EXPECT_TRUE(std::filesystem::exists(run.file("versions/1.1.0/libDruxLauncher.so.1")));
     EXPECT_TRUE(run.noted("air-client", "script passed"));
     expectCleanEnd(run);
 }

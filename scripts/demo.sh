@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# A whole launcher run on this machine, with the library's real timings:
+# installs what the build needs, builds the programs, installs them into a
+# fresh temporary directory and runs the launcher there. The launcher starts
+# the AIR client, which asks for the game; the game connects and reports; chat
+# goes both ways; the game stops; a version is installed and listed through the
+# patch library and its game started and stopped; the AIR client closes; the
+# launcher's exit callback fires and everything is removed. Prints the run's
+# timeline and exits 0 only if all of that happened and nothing was left
+# running.
+#
+# Environment: DRUX_DEMO_BUILD_DIR builds there instead of build/default;
+# DRUX_DEMO_KEEP=1 keeps the temporary directory (logs, timeline).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+cat <<'TEXT'
+DruxLauncher demo: one whole launcher run with the library's real timings.
+The library pauses twice for 5 seconds whenever it starts a program. This run
+starts three (the AIR client, the game, the game of version 1.1.0; the first
+two at the same time), so it takes about 20 seconds, plus the build the first
+time (a few minutes).
+TEXT
+
+scripts/setup.sh
+build=${DRUX_DEMO_BUILD_DIR:-$root/build/default}
+echo "=== building the programs in $build"
+if [ -n "${DRUX_DEMO_BUILD_DIR:-}" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+else
+    cmake --preset default >/dev/null
+fi
+cmake --build "$build" --target drux_apps DruxLauncher
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/drux-demo-XXXXXX")
+keep=${DRUX_DEMO_KEEP:-}
+cleanup() {
+    # Nothing of the run may outlive it: end whatever noted its pid and still runs.
+    if [ -f "$work/timeline.tsv" ]; then
+        for pid in $(awk -F'\t' '$3 ~ /^pid [0-9]+/ {split($3, w, " "); print w[2]}' "$work/timeline.tsv"); do
+            if running "$pid"; then kill -KILL "$pid" 2>/dev/null || true; fi
+        done
+    fi
+    if [ -n "$keep" ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
+# Whether the process runs: it exists and is not a zombie.
+running() {
+    local state
+    state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
+    [ -n "$state" ] && [ "$state" != "Z" ]
+}
+trap cleanup EXIT
+
+cmake --install "$build" --prefix "$work" >/dev/null
+cat >"$work/demo.air" <<'SCRIPT'
+# The AIR client's part of the demo run.
+create game --mode demo
+wait GAMECLIENT_LAUNCHED 60
+wait GAMECLIENT_CONNECTED_TO_SERVER 60
+chat Hello from the AIR client
+wait CHATMESSAGE_FROM_GAME 60 echo: Hello from the AIR client
+chat /quit
+wait GAMECLIENT_STOPPED 60
+install 1.1.0
+install progress
+wait GAMECLIENT_INSTALL_PROGRESS 30 "state":"complete"
+enumerate installed
+wait GAMECLIENT_ENUMERATE_INSTALLED_VERSIONS 30 "1.1.0"
+create version 1.1.0 --mode demo
+wait GAMECLIENT_LAUNCHED 60
+wait GAMECLIENT_CONNECTED_TO_SERVER 60
+chat /quit
+wait GAMECLIENT_STOPPED 60
+close
+SCRIPT
+
+echo "=== running the launcher in $work/bin (ports 47310, 47311, 47312)"
+status=0
+(
+    cd "$work/bin"
+    unset DRUX_FIGURES  # the real figures
+    DRUX_TIMELINE="$work/timeline.tsv" DRUX_AIR_SCRIPT="$work/demo.air" ./drux-launcher
+) || status=$?
+
+echo
+echo "=== timeline (seconds since the launcher started; -> sent to, <- received from)"
+if [ -f "$work/timeline.tsv" ]; then
+    sort -s -n -k1,1 "$work/timeline.tsv" |
+        awk -F'\t' 'NR == 1 {t0 = $1} {printf "%8.3f  %-11s %s\n", ($1 - t0) / 1000, $2, $3}'
+fi
+echo
+
+failures=()
+[ "$status" -eq 0 ] || failures+=("the launcher exited with status $status")
+note() { grep -qF -- "$2" <(awk -F'\t' -v who="$1" '$2 == who {print $3}' "$work/timeline.tsv" 2>/dev/null); }
+note air-client "script passed" || failures+=("the AIR client's script did not pass")
+note game "started from $work/bin/versions/1.1.0/drux-game" || failures+=("no game of version 1.1.0 ran")
+note launcher "exit callback" || failures+=("the exit callback did not fire")
+note launcher "removed the controller" || failures+=("the controller was not removed")
+# Every program noted its pid; none may still run.
+for _ in $(seq 50); do
+    left=()
+    for pid in $(awk -F'\t' '$3 ~ /^pid [0-9]+/ {split($3, w, " "); print w[2]}' "$work/timeline.tsv" 2>/dev/null); do
+        if running "$pid"; then left+=("$pid"); fi
+    done
+    [ ${#left[@]} -eq 0 ] && break
+    sleep 0.1
+done
+[ ${#left[@]} -eq 0 ] || failures+=("still running: pids ${left[*]}")
+
+if [ ${#failures[@]} -eq 0 ]; then
+    echo "demo passed: the whole launcher run went as it should, and nothing is left running"
+    exit 0
+fi
+echo "demo FAILED:"
+printf '  - %s\n' "${failures[@]}"
+for log in "$work"/bin/vantrel-*.log; do
+    [ -f "$log" ] && { echo "--- $log"; tail -n 20 "$log"; }
+done
+exit 1
