@@ -67,22 +67,6 @@ TEST_F(ControllerTest, AnOrdinaryRunFromTheGamesStartToClose) {
     EXPECT_EQ(1, VantrelServerController_Remove());
 }
 
-TEST_F(ControllerTest, CloseIsRelayedToTheGameWhichEndsByItself) {
-    initAndStart();
-    FakePeer air(airPort_);
-    linkAirClient(air);
-    air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE, "connect");
-    ASSERT_TRUE(air.waitFor(VANTRELMESSAGETYPE_GAMECLIENT_CONNECTED_TO_SERVER));
-    const ProgramRun game = runsOf(gamePath_).at(0);
-
-    Drux::testing::figures().closeStopGraceMs = 5000;
-    air.send(VANTRELMESSAGETYPE_CLOSE);
-    // The game leaves on the relayed CLOSE well within its grace.
-    EXPECT_TRUE(waitGone(game.pid, std::chrono::milliseconds(3000)));
-    EXPECT_TRUE(DruxTest::readFile(directory()->file("vantrel-game.log")).find("ReceiveMessage [VANTRELMESSAGETYPE_CLOSE]") !=
-                std::string::npos);
-}
-
 TEST_F(ControllerTest, CreateWithoutPayloadGivesAnEmptyFourthFieldAndTheGameHeardFromIsRelayed) {
     initAndStart();
     FakePeer air(airPort_);
@@ -284,28 +268,6 @@ TEST_F(ControllerTest, CreateVersionStartsTheVersionsGameOrFallsBackToTheDefault
     EXPECT_EQ(1u, recordedRuns(gamePath_).size());
     EXPECT_EQ(1u, logCount("Failed to get path for game version"));
     EXPECT_FALSE(logContains("Unable to start game."));
-    Drux::testing::resetPatchSupport();
-}
-
-TEST_F(ControllerTest, PatchRequestsAreAnsweredToEveryAirClient) {
-    Drux::testing::resetPatchSupport();
-    initAndStart();
-    FakePeer first(airPort_), second(airPort_);
-    linkAirClient(first);
-    linkAirClient(second);
-    second.send(VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_INSTALLED_VERSIONS);
-    for (FakePeer* peer : {&first, &second}) {
-        const auto installed = peer->waitFor(VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_INSTALLED_VERSIONS);
-        ASSERT_TRUE(installed);
-        EXPECT_EQ("[]", installed->payload.value_or("(none)"));
-    }
-
-    second.send(VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PROGRESS);
-    const auto progress = first.waitFor(VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PROGRESS);
-    ASSERT_TRUE(progress);
-    EXPECT_FALSE(progress->payload);  // an empty text without patch support
-    second.send(VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_VERSION, "3.0");
-    EXPECT_TRUE(waitUntil([&] { return logContains("INFO: Installing game version 3.0\n"); }));
     Drux::testing::resetPatchSupport();
 }
 

@@ -128,24 +128,6 @@ TEST_F(ControllerTest, ASilentGameIsStoppedAndThenReportedAsCrashed) {
     EXPECT_EQ(0, exitCalls());
 }
 
-TEST_F(ControllerTest, AGameThatSendsHeartbeatsIsNotStopped) {
-    initAndStart();
-    FakePeer air(airPort_, false);
-    linkAirClient(air);
-    air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
-    const ProgramRun game = runsOf(gamePath_).at(0);
-    FakePeer gameConnection(gamePort_, false);
-    const uint32_t stamp = CurrentController()->gameHeartbeatTime;
-
-    advanceToSecondsAfter(stamp, 200);
-    sendHeartbeatAndSettle(air);
-    gameConnection.send(VANTRELMESSAGETYPE_HEARTBEAT);
-    gameConnection.send(VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, "settled");
-    ASSERT_TRUE(air.waitFor(VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME));
-    EXPECT_EQ(1, VantrelServerController_ProcessEvents());
-    EXPECT_TRUE(alive(game.pid));
-}
-
 TEST_F(ControllerTest, TheTerminationCheckNamesTheGamesDirectoryUnlessTheGameAnnouncedItsEnd) {
     initAndStart();
     FakePeer air(airPort_);
