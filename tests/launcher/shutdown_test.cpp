@@ -104,7 +104,7 @@ TEST_F(ShutdownTest, RemoveFromInsideACallbackIsRefused) {
     // The same on the host's own thread, from a poll's callback.
     result = -1;
     VantrelServerController_Start();
-    const ProgramRun airRun = recordedRuns(airPath_).back();
+    const ProgramRun airRun = runsOf(airPath_, 2).at(1);
     Drux::terminateProcess(airRun.pid);
     ASSERT_TRUE(waitGone(airRun.pid));
     VantrelServerController_ProcessEvents();
