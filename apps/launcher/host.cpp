@@ -108,6 +108,43 @@ void removeAll() {
     Timeline::note("removed the controller");
 }
 
+int couldNotListen(const Options& o) {
+    Timeline::error("cannot listen on the launcher port " + std::to_string(o.launcherPort) + " (is it in use?)");
+    return kCouldNotStart;
+}
+
+// From the optional set-up calls to the end of the run; the controller exists.
+int runStartedController(const Options& o) {
+    VantrelServerController_SetErrorMessageCallback(nullptr, onError);
+    if (o.verify && VantrelServerController_VerifyAllNeededFilesExist() != 1) {
+        Timeline::error("a program is missing; looked for " + o.launcherPath + ", " + o.airPath + " and " +
+                        o.gamePath);
+        return kCouldNotStart;
+    }
+    Timeline::note("starting the AIR client (the library pauses while a program starts)");
+    const int32_t started = o.haveAirArguments ? VantrelServerController_StartArgs(o.airArguments.c_str())
+                                               : VantrelServerController_Start();
+    if (started != 1 || g_run.startFailed()) {
+        Timeline::error("the run could not start");
+        VantrelServerController_Stop();
+        stopLeftovers();
+        return kCouldNotStart;
+    }
+    Timeline::note("started; supervising the run");
+    while (g_run.exitCalls.load() == 0 && Wakeup::firstSignal() == 0) {
+        VantrelServerController_ProcessEvents();
+        Wakeup::wait(kPollPeriodMs);
+    }
+    int status = g_run.anyError() ? kEndedAfterErrors : kEndedNormally;
+    if (g_run.exitCalls.load() == 0) {
+        closeInterruptedRun(Wakeup::firstSignal());
+        status = kInterruptedBase + Wakeup::firstSignal();
+    }
+    VantrelServerController_Stop();
+    stopLeftovers();
+    return status;
+}
+
 }  // namespace
 
 int runLauncher(const Options& o) {
@@ -125,43 +162,11 @@ int runLauncher(const Options& o) {
     Timeline::notef("pid %d: ports launcher %d, AIR %d, game %d; AIR client %s; game %s", static_cast<int>(getpid()),
                     o.launcherPort, o.airPort, o.gamePort, o.airPath.c_str(), o.gamePath.c_str());
 
-    int status = kEndedNormally;
-    if (VantrelServerController_Init(o.launcherPath.c_str(), o.launcherPort, o.airPath.c_str(), o.airPort,
-                                     o.gamePath.c_str(), o.gamePort, nullptr, onExit, onError, nullptr) != 1) {
-        Timeline::error("cannot listen on the launcher port " + std::to_string(o.launcherPort) +
-                        " (is it in use?)");
-        status = kCouldNotStart;
-    } else if (VantrelServerController_SetErrorMessageCallback(nullptr, onError),
-               o.verify && VantrelServerController_VerifyAllNeededFilesExist() != 1) {
-        Timeline::error("a program is missing; looked for " + o.launcherPath + ", " + o.airPath + " and " +
-                        o.gamePath);
-        status = kCouldNotStart;
-    } else {
-        Timeline::note("starting the AIR client (the library pauses while a program starts)");
-        const int32_t started = o.haveAirArguments
-                                    ? VantrelServerController_StartArgs(o.airArguments.c_str())
-                                    : VantrelServerController_Start();
-        if (started != 1 || g_run.startFailed()) {
-            Timeline::error("the run could not start");
-            VantrelServerController_Stop();
-            stopLeftovers();
-            status = kCouldNotStart;
-        } else {
-            Timeline::note("started; supervising the run");
-            while (g_run.exitCalls.load() == 0 && Wakeup::firstSignal() == 0) {
-                VantrelServerController_ProcessEvents();
-                Wakeup::wait(kPollPeriodMs);
-            }
-            if (g_run.exitCalls.load() == 0) {
-                closeInterruptedRun(Wakeup::firstSignal());
-                status = kInterruptedBase + Wakeup::firstSignal();
-            } else {
-                status = g_run.anyError() ? kEndedAfterErrors : kEndedNormally;
-            }
-            VantrelServerController_Stop();
-            stopLeftovers();
-        }
-    }
+    // The controller exists after Init even when Init fails; Remove ends it in every case.
+    const int32_t initialised =
+        VantrelServerController_Init(o.launcherPath.c_str(), o.launcherPort, o.airPath.c_str(), o.airPort,
+                                     o.gamePath.c_str(), o.gamePort, nullptr, onExit, onError, nullptr);
+    const int status = initialised == 1 ? runStartedController(o) : couldNotListen(o);
     removeAll();
     stopSocketLayer();
     Timeline::notef("exits with status %d", status);
