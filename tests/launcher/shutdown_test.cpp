@@ -102,6 +102,7 @@ TEST_F(ShutdownTest, RemoveFromInsideACallbackIsRefused) {
     EXPECT_NE(nullptr, CurrentController());
 
     // The same on the host's own thread, from a poll's callback.
+    ASSERT_TRUE(waitGone(runsOf(airPath_).at(0).pid));  // stopped by the CLOSE
     result = -1;
     VantrelServerController_Start();
     const ProgramRun airRun = runsOf(airPath_, 2).at(1);
