@@ -14,6 +14,7 @@ const std::string kNotInitialized = "ERROR: VantrelServerControllerStruct is not
 TEST_F(ControllerTest, WithoutAControllerTheExportsRefuseAndOnlyTheHwndIsKept) {
     const size_t linesBefore = logLines().size();
     EXPECT_EQ(nullptr, VantrelServerController_GetAirServerHandle());
+    EXPECT_EQ(0, VantrelServer_SendMessageToAllClients(nullptr, VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, "x"));
     EXPECT_EQ(linesBefore, logLines().size()) << logText();
     EXPECT_EQ(1, VantrelServerController_RegisterHwnd(reinterpret_cast<void*>(4242)));
 

@@ -94,7 +94,7 @@ TEST_F(ControllerTest, AGameThatEndsUnannouncedIsReportedAsCrashedOnce) {
     EXPECT_EQ(1, VantrelServerController_ProcessEvents());
     sendHeartbeatAndSettle(air);
     ASSERT_EQ(1u, air.count(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED));
-    EXPECT_FALSE(air.waitFor(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED)->payload);
+    EXPECT_FALSE(air.waitFor(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED).value().payload);
 
     // A game killed at the AIR client's request has not announced its end either.
     air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
@@ -136,6 +136,11 @@ TEST_F(ControllerTest, TheTerminationCheckNamesTheGamesDirectoryUnlessTheGameAnn
     const auto crashed = air.waitFor(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED);
     ASSERT_TRUE(crashed);
     EXPECT_EQ(directory()->path() + "/", crashed->payload.value_or("(none)"));
+    // A broadcast without a server goes to the controller's AIR server.
+    EXPECT_EQ(1, VantrelServer_SendMessageToAllClients(nullptr, VANTRELMESSAGETYPE_PLAY_REPLAY, "to air"));
+    const auto relayed = air.waitFor(VANTRELMESSAGETYPE_PLAY_REPLAY);
+    ASSERT_TRUE(relayed);
+    EXPECT_EQ("to air", relayed->payload.value_or("(none)"));
 
     FakePeer game(gamePort_);
     game.send(VANTRELMESSAGETYPE_GAMECLIENT_ABANDONED);
