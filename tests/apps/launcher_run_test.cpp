@@ -141,11 +141,10 @@ TEST_F(LauncherRunTest, GameKilledMidRunReachesTheAirClientAsCrashed) {
 }
 
 TEST_F(LauncherRunTest, CtrlCClosesTheRunAndRemovesEverything) {
-    run.setScript(
-        "create game\n"
-        "wait CONNECTED_TO_SERVER 20\n");
-    run.start();
-    ASSERT_TRUE(run.waitForNote("air-client", "script passed"));
+    // The commands travel on the AIR client's command line this time.
+    run.start({"--air-args", "--commands \"create game; wait CONNECTED_TO_SERVER 20\""});
+    ASSERT_TRUE(run.waitForNote("air-client", "script passed: 2 commands"));
+    EXPECT_TRUE(run.noted("air-client", "started, script --commands"));
     run.signalLauncher(SIGINT);
     ASSERT_EQ(run.waitForExit(), 130);
     // The AIR client answers the launcher's CLOSE, which closes the game too.
