@@ -93,7 +93,7 @@ TEST_F(ControllerTest, ASecondStartIsRefusedAndAStartAfterStopReportsTheListenin
     EXPECT_EQ(VANTRELERRORTYPE_GAMECOMMSTART, reported[2].type);
     EXPECT_EQ(VANTRELERRORTYPE_AIRPROCESSSTART, reported[3].type);
     EXPECT_EQ("Unable to start air.\n", reported[3].text);
-    EXPECT_EQ(1u, recordedRuns(airPath_).size());
+    EXPECT_EQ(1u, runsOf(airPath_).size());
     EXPECT_EQ(0, VantrelServerController_Start());  // started again
 }
 

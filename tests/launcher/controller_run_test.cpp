@@ -38,9 +38,13 @@ TEST_F(ControllerTest, AnOrdinaryRunFromTheGamesStartToClose) {
     ASSERT_TRUE(connected);
     EXPECT_FALSE(connected->payload);
 
-    // Chat both ways: the game answers each line.
-    ASSERT_TRUE(air.send(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "gl hf"));
-    const auto echo = air.waitFor(VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME);
+    // Chat both ways: the game answers each line (once the game server lists
+    // its connection, which may be just after its first messages).
+    std::optional<Message> echo;
+    for (int attempt = 0; attempt < 50 && !echo; ++attempt) {
+        ASSERT_TRUE(air.send(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "gl hf"));
+        echo = air.waitFor(VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, 1, 100ms);
+    }
     ASSERT_TRUE(echo);
     EXPECT_EQ("echo:gl hf", echo->payload.value_or("(none)"));
 
