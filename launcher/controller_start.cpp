@@ -16,7 +16,6 @@ namespace {
 constexpr size_t kMaxExtraArgumentsLength = 2000;
 constexpr size_t kAirCommandLineSize = 2048;
 
-
 int32_t startArgs(const char* exportName, const char* extraArguments) {
     if (ControllerWaits::RefusedInsideCallback(exportName)) return 0;
     VantrelServerControllerStruct* controller = ControllerOrLogError();
