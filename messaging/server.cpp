@@ -77,11 +77,13 @@ void VantrelServer_AddClient(VantrelServer* server, Drux::SocketHandle socket) {
     VantrelMessageAgent_Create(&node->agent);
     VantrelMessageAgent_SetMessageArrivedCallback(node->agent, server->callbackUserData.load(),
                                                   server->messageArrivedCallback.load());
-    // Listed even if the start fails: broadcasts pass over an agent that is
-    // not running.
-    VantrelMessageAgent_Start(node->agent, socket);
+    // Listed before its agent starts, so that a broadcast made while the
+    // connection's first message is handled already reaches it; until the
+    // start, and for good if the start fails, broadcasts pass over an agent
+    // that is not running.
     node->next = server->clients.load();
     server->clients.store(node);
+    VantrelMessageAgent_Start(node->agent, socket);
 }
 
 extern "C" {
