@@ -1,8 +1,8 @@
 #include "launcher/controller_waits.h"
 
 #include <mutex>
-#include <set>
 
+#include "core/interruptible_waits.h"
 #include "core/log.h"
 #include "core/platform/clock.h"
 
@@ -11,10 +11,9 @@ namespace {
 
 struct Registry {
     std::mutex mutex;
-    bool closing = false;
-    uint64_t generation = 0;  // one per controller
+    Drux::InterruptibleWaits waits;  // interrupted from Close until the next Open
+    uint64_t generation = 0;         // one per controller
     int activeHandlers = 0;
-    std::set<Drux::Waker*> waiting;
     Drux::Waker handlersDone;  // Remove's wait for the handlers to leave
 };
 
@@ -29,7 +28,7 @@ thread_local uint64_t t_handlerGeneration = 0;
 thread_local int t_callbackDepth = 0;
 
 bool closingLocked(const Registry& r) {
-    return r.closing || (t_handlerGeneration != 0 && t_handlerGeneration != r.generation);
+    return r.waits.interrupted() || (t_handlerGeneration != 0 && t_handlerGeneration != r.generation);
 }
 
 }  // namespace
@@ -37,15 +36,14 @@ bool closingLocked(const Registry& r) {
 void Open() {
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.mutex);
-    r.closing = false;
     ++r.generation;
+    r.waits.resume();
 }
 
 void Close() {
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.mutex);
-    r.closing = true;
-    for (Drux::Waker* waker : r.waiting) waker->notify();
+    r.waits.interrupt();
 }
 
 bool Closing() {
@@ -55,17 +53,9 @@ bool Closing() {
 }
 
 bool Sleep(uint32_t milliseconds) {
-    Registry& r = registry();
-    Drux::Waker waker;
-    {
-        std::lock_guard<std::mutex> guard(r.mutex);
-        if (closingLocked(r)) return false;
-        r.waiting.insert(&waker);
-    }
-    waker.waitFor(milliseconds);
-    std::lock_guard<std::mutex> guard(r.mutex);
-    r.waiting.erase(&waker);
-    return !closingLocked(r);
+    // Closing also covers a handler of an earlier controller, which the
+    // interruption alone does not.
+    return !Closing() && registry().waits.sleep(milliseconds) && !Closing();
 }
 
 HandlerScope::HandlerScope() : previousGeneration_(t_handlerGeneration) {
@@ -79,7 +69,7 @@ HandlerScope::~HandlerScope() {
     Registry& r = registry();
     std::lock_guard<std::mutex> guard(r.mutex);
     t_handlerGeneration = previousGeneration_;
-    if (--r.activeHandlers == 0 && r.closing) r.handlersDone.notify();
+    if (--r.activeHandlers == 0 && r.waits.interrupted()) r.handlersDone.notify();
 }
 
 bool WaitForHandlers(uint32_t milliseconds) {

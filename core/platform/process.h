@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/platform/interrupter.h"
+
 namespace Drux {
 
 using ProcessId = uint32_t;
@@ -33,6 +35,10 @@ bool processCanBeOpened(ProcessId processId);
 // Waits up to timeoutMs for the process to end. True when it has ended (or
 // cannot be waited on), false on time-out.
 bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs);
+// The same wait, also ended (false) once `interrupter` is signalled. A process
+// that has already ended counts as ended even when the interrupter was
+// signalled first.
+bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs, const Interrupter& interrupter);
 // Terminates the process (SIGKILL). True on success.
 bool terminateProcess(ProcessId processId);
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "VantrelTypes.h"
+#include "core/platform/interrupter.h"
 
 namespace Drux {
 
@@ -36,20 +37,6 @@ bool socketShutdown(SocketHandle socket);
 bool socketClose(SocketHandle socket);
 // The port a bound socket listens on (for tests that bind port 0).
 uint16_t socketLocalPort(SocketHandle socket);
-
-// A wake-up descriptor for waits on sockets: readable once signalled.
-class Interrupter {
-public:
-    Interrupter();
-    ~Interrupter();
-    Interrupter(const Interrupter&) = delete;
-    Interrupter& operator=(const Interrupter&) = delete;
-    void signal();
-    int descriptor() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
 
 enum class WaitResult { Readable, Interrupted, TimedOut, Failed };
 // Waits until the socket is readable or the interrupter is signalled;

@@ -284,13 +284,20 @@ bool processIsRunning(ProcessId processId) {
     return state != 'Z' && state != 'X';
 }
 
-bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs) {
+namespace {
+
+// Waits for the process to end, for the time-out, or for wakeDescriptor (-1:
+// none) to become readable. True when the process has ended or cannot be
+// waited on; an end and a wake-up seen together count as the end.
+bool waitForExit(ProcessId processId, uint32_t timeoutMs, int wakeDescriptor) {
     if (!validProcessId(processId)) return true;
     const bool forever = timeoutMs == 0xFFFFFFFFu;
     const int64_t deadline = monotonicMs() + timeoutMs;
 
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(processId), 0));
     if (pidfd >= 0) {
+        // poll ignores the second entry when there is no wake descriptor.
+        pollfd entries[2] = {{pidfd, POLLIN, 0}, {wakeDescriptor, POLLIN, 0}};
         bool ended = true;
         for (;;) {
             int timeout = -1;
@@ -299,11 +306,10 @@ bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs) {
                 if (remaining < 0) remaining = 0;
                 timeout = remaining > INT_MAX ? INT_MAX : static_cast<int>(remaining);
             }
-            pollfd entry{pidfd, POLLIN, 0};
-            const int result = ::poll(&entry, 1, timeout);
+            const int result = ::poll(entries, 2, timeout);
             if (result < 0 && errno == EINTR) continue;
-            if (result != 0) break;  // ended, or cannot be waited on
-            if (!forever && monotonicMs() >= deadline) {
+            if (result < 0 || entries[0].revents != 0) break;  // ended, or cannot be waited on
+            if (entries[1].revents != 0 || (!forever && monotonicMs() >= deadline)) {
                 ended = false;
                 break;
             }
@@ -317,9 +323,17 @@ bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs) {
     for (;;) {
         if (!processIsRunning(processId)) return true;
         if (!forever && monotonicMs() >= deadline) return false;
-        timespec pause{0, 5 * 1000 * 1000};
-        ::nanosleep(&pause, nullptr);
+        pollfd wake{wakeDescriptor, POLLIN, 0};
+        if (::poll(&wake, 1, 5) > 0) return false;
     }
+}
+
+}  // namespace
+
+bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs) { return waitForExit(processId, timeoutMs, -1); }
+
+bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs, const Interrupter& interrupter) {
+    return waitForExit(processId, timeoutMs, interrupter.descriptor());
 }
 
 bool terminateProcess(ProcessId processId) {

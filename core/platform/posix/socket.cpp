@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -126,19 +125,6 @@ uint16_t socketLocalPort(SocketHandle socket) {
     socklen_t length = sizeof address;
     if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
     return ntohs(address.sin_port);
-}
-
-Interrupter::Interrupter() { fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
-
-Interrupter::~Interrupter() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-void Interrupter::signal() {
-    // The counter is never read back, so the descriptor stays readable.
-    const uint64_t one = 1;
-    const ssize_t ignored = ::write(fd_, &one, sizeof one);
-    (void)ignored;
 }
 
 WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int timeoutMs) {

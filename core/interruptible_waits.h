@@ -1,0 +1,42 @@
+// Waits that can be cut short together: every pause and process-exit wait made
+// through one InterruptibleWaits ends at once when it is interrupted, and later
+// ones return at once until it is resumed.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <set>
+
+#include "core/platform/clock.h"
+#include "core/platform/interrupter.h"
+#include "core/platform/process.h"
+
+namespace Drux {
+
+class InterruptibleWaits {
+public:
+    InterruptibleWaits() = default;
+    InterruptibleWaits(const InterruptibleWaits&) = delete;
+    InterruptibleWaits& operator=(const InterruptibleWaits&) = delete;
+
+    // Wakes every wait now in progress; later ones return at once until resume().
+    void interrupt();
+    void resume();
+    bool interrupted() const;
+
+    // Sleeps `milliseconds` of clock time. False when cut short (or not begun)
+    // because of an interruption.
+    bool sleep(uint32_t milliseconds);
+    // Drux::waitForProcessExit that also ends (false) on an interruption. True
+    // when the process has ended or cannot be waited on; a process that has
+    // already ended counts as ended even after an interruption.
+    bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs);
+
+private:
+    mutable std::mutex mutex_;
+    bool interrupted_ = false;
+    std::set<Waker*> sleeping_;
+    std::set<Interrupter*> waitingForExit_;
+};
+
+}  // namespace Drux
