@@ -43,28 +43,28 @@ void endGame(VantrelServerControllerStruct* controller, int32_t messageType) {
     RelayToAirClient(messageType, nullptr);
 }
 
-}  // namespace
+// What one server does with a message of a live controller's connection.
+using Route = void (*)(VantrelServerControllerStruct* controller, int32_t messageType, const char* payload);
 
-int32_t OnLauncherServerMessage(void*, int32_t messageType, const char*) {
-    const ControllerWaits::HandlerScope handler;
-    if (CurrentController() == nullptr || ControllerWaits::Closing()) return 1;
-    switch (messageType) {
-        case VANTRELMESSAGETYPE_LAUNCHERCLIENT:
-            Drux::LogInfo("Received VANTRELMESSAGETYPE_LAUNCHERCLIENT\n");
-            break;
-        case VANTRELMESSAGETYPE_INVALID:
-            EndRunAfterFailure();
-            break;
-        default:
-            break;
-    }
-    return 1;
-}
-
-int32_t OnAirServerMessage(void*, int32_t messageType, const char* payload) {
+// Every server's messages: counted as a handler, ignored once the controller
+// is gone or being removed, and a failed connection (INVALID) ends the run
+// whichever server it belongs to. Always answers 1.
+int32_t handleMessage(Route route, int32_t messageType, const char* payload) {
     const ControllerWaits::HandlerScope handler;
     VantrelServerControllerStruct* controller = CurrentController();
     if (controller == nullptr || ControllerWaits::Closing()) return 1;
+    if (messageType == VANTRELMESSAGETYPE_INVALID)
+        EndRunAfterFailure();
+    else
+        route(controller, messageType, payload);
+    return 1;
+}
+
+void routeLauncherMessage(VantrelServerControllerStruct*, int32_t messageType, const char*) {
+    if (messageType == VANTRELMESSAGETYPE_LAUNCHERCLIENT) Drux::LogInfo("Received VANTRELMESSAGETYPE_LAUNCHERCLIENT\n");
+}
+
+void routeAirMessage(VantrelServerControllerStruct* controller, int32_t messageType, const char* payload) {
     switch (messageType) {
         case VANTRELMESSAGETYPE_GAMECLIENT_CREATE:
             StartGameDefault(payload);
@@ -111,9 +111,6 @@ int32_t OnAirServerMessage(void*, int32_t messageType, const char* payload) {
         case VANTRELMESSAGETYPE_KILL_GAMECLIENT_PROCESS:
             StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, Drux::figures().stopGraceMs);
             break;
-        case VANTRELMESSAGETYPE_INVALID:
-            EndRunAfterFailure();
-            break;
         default:
             // STOPPED, CRASHED, REPLY, LAUNCHERCLIENT, ABANDONED, LAUNCHED,
             // VERSION_MISMATCH, CONNECTED_TO_SERVER, CHATMESSAGE_FROM_GAME,
@@ -121,13 +118,9 @@ int32_t OnAirServerMessage(void*, int32_t messageType, const char* payload) {
             // GAME_LOADING_COMPLETE: the game's messages, not the AIR client's.
             break;
     }
-    return 1;
 }
 
-int32_t OnGameServerMessage(void*, int32_t messageType, const char* payload) {
-    const ControllerWaits::HandlerScope handler;
-    VantrelServerControllerStruct* controller = CurrentController();
-    if (controller == nullptr || ControllerWaits::Closing()) return 1;
+void routeGameMessage(VantrelServerControllerStruct* controller, int32_t messageType, const char* payload) {
     switch (messageType) {
         case VANTRELMESSAGETYPE_GAMECLIENT_STOPPED:
         case VANTRELMESSAGETYPE_GAMECLIENT_ABANDONED:
@@ -147,13 +140,23 @@ int32_t OnGameServerMessage(void*, int32_t messageType, const char* payload) {
         case VANTRELMESSAGETYPE_GAMECLIENT_UPDATE_PLAYER_CONNECTION:
             RelayToAirClient(messageType, payload);
             break;
-        case VANTRELMESSAGETYPE_INVALID:
-            EndRunAfterFailure();
-            break;
         default:
             // CREATE, CRASHED, CLOSE, CHATMESSAGE_TO_GAME and the AIR client's
             // requests mean nothing coming from the game.
             break;
     }
-    return 1;
+}
+
+}  // namespace
+
+int32_t OnLauncherServerMessage(void*, int32_t messageType, const char* payload) {
+    return handleMessage(routeLauncherMessage, messageType, payload);
+}
+
+int32_t OnAirServerMessage(void*, int32_t messageType, const char* payload) {
+    return handleMessage(routeAirMessage, messageType, payload);
+}
+
+int32_t OnGameServerMessage(void*, int32_t messageType, const char* payload) {
+    return handleMessage(routeGameMessage, messageType, payload);
 }
