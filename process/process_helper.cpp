@@ -20,11 +20,24 @@ std::atomic<void*> g_registeredHwnd{nullptr};
 constexpr char kNotInitialized[] = "VantrelProcessHelper is not yet initialized.\n";
 constexpr char kUnknownProcessType[] = "Unknown process type.\n";
 
-std::atomic<uint32_t>* processIdField(VantrelProcessHelperState* state, int32_t processType) {
+// The record, or null with the not-initialised line logged.
+VantrelProcessHelperState* initializedState() {
+    VantrelProcessHelperState* state = g_state.load();
+    if (state == nullptr) Drux::LogError(kNotInitialized);
+    return state;
+}
+
+// The record's identifier of the type, or null with the reason logged (no
+// record, or a type without an identifier).
+std::atomic<uint32_t>* processIdField(int32_t processType) {
+    VantrelProcessHelperState* state = initializedState();
+    if (state == nullptr) return nullptr;
     switch (processType) {
         case VANTRELPROCESSTYPE_AIR: return &state->airProcessId;
         case VANTRELPROCESSTYPE_GAME: return &state->gameProcessId;
-        default: return nullptr;
+        default:
+            Drux::LogError(kUnknownProcessType);
+            return nullptr;
     }
 }
 
@@ -38,10 +51,8 @@ char* pathField(VantrelProcessHelperState* state, int32_t processType) {
 }
 
 int32_t isProcessRunning(int32_t processType, uint32_t* running) {
-    VantrelProcessHelperState* state = g_state.load();
-    if (state == nullptr) {
+    if (initializedState() == nullptr) {
         if (running != nullptr) *running = 0;
-        Drux::LogError(kNotInitialized);
         return 0;
     }
     if (running == nullptr) {
@@ -68,41 +79,22 @@ int32_t isProcessRunning(int32_t processType, uint32_t* running) {
 VantrelProcessHelperState* ProcessHelperState() { return g_state.load(); }
 
 int32_t GetProcessIdForProcessType(int32_t processType, uint32_t* processId) {
-    VantrelProcessHelperState* state = g_state.load();
-    if (state == nullptr) {
-        Drux::LogError(kNotInitialized);
-        return 0;
-    }
-    std::atomic<uint32_t>* field = processIdField(state, processType);
-    if (field == nullptr) {
-        Drux::LogError(kUnknownProcessType);
-        return 0;
-    }
+    std::atomic<uint32_t>* field = processIdField(processType);
+    if (field == nullptr) return 0;
     *processId = field->load();
     return 1;
 }
 
 int32_t SetProcessIdForProcessType(int32_t processType, uint32_t processId) {
-    VantrelProcessHelperState* state = g_state.load();
-    if (state == nullptr) {
-        Drux::LogError(kNotInitialized);
-        return 0;
-    }
-    std::atomic<uint32_t>* field = processIdField(state, processType);
-    if (field == nullptr) {
-        Drux::LogError(kUnknownProcessType);
-        return 0;
-    }
+    std::atomic<uint32_t>* field = processIdField(processType);
+    if (field == nullptr) return 0;
     field->store(processId);
     return 1;
 }
 
 void SetGamePath(const char* path) {
-    VantrelProcessHelperState* state = g_state.load();
-    if (state == nullptr) {
-        Drux::LogError(kNotInitialized);
-        return;
-    }
+    VantrelProcessHelperState* state = initializedState();
+    if (state == nullptr) return;
     if (path == nullptr) {
         Drux::LogError("SetGamePath was given no path; the game path stays as it was.\n");
         return;
@@ -112,11 +104,8 @@ void SetGamePath(const char* path) {
 }
 
 void ResetGamePathToDefault() {
-    VantrelProcessHelperState* state = g_state.load();
-    if (state == nullptr) {
-        Drux::LogError(kNotInitialized);
-        return;
-    }
+    VantrelProcessHelperState* state = initializedState();
+    if (state == nullptr) return;
     Drux::std_strncpy(state->gamePath, sizeof state->gamePath, state->defaultGamePath);
     state->gameProcessId = 0;
 }
@@ -159,10 +148,9 @@ VANTREL_API int32_t VantrelProcessHelper_GetProcessPathForProcessType(int32_t pr
             Drux::LogError("VantrelProcessHelper_GetProcessPathForProcessType needs a place for the path.\n");
             return 0;
         }
-        VantrelProcessHelperState* state = g_state.load();
+        VantrelProcessHelperState* state = initializedState();
         if (state == nullptr) {
             *path = nullptr;
-            Drux::LogError(kNotInitialized);
             return 0;
         }
         *path = pathField(state, processType);
@@ -181,10 +169,7 @@ VANTREL_API int32_t VantrelProcessHelper_IsProcessRunning(int32_t processType, u
 
 VANTREL_API int32_t VantrelProcessHelper_StopProcess(int32_t processType, uint32_t timeoutMs) {
     return Drux::guardExport("VantrelProcessHelper_StopProcess", 0, [&]() -> int32_t {
-        if (g_state.load() == nullptr) {
-            Drux::LogError(kNotInitialized);
-            return 0;
-        }
+        if (initializedState() == nullptr) return 0;
         uint32_t processId = 0;
         GetProcessIdForProcessType(processType, &processId);
         // Give the program the time-out to end by itself.
