@@ -14,6 +14,14 @@ int32_t sendToLauncher(VantrelGameControllerStruct& controller, int32_t messageT
     return VantrelMessageAgent_SendMessage(controller.client->agent, messageType, payload);
 }
 
+// The exports that tell the launcher side one thing about the game: a message
+// of that type without a payload; the send's result is the export's.
+int32_t sendNotice(const char* exportName, int32_t messageType) {
+    return withGameController(exportName, [messageType](VantrelGameControllerStruct& controller) {
+        return sendToLauncher(controller, messageType, nullptr);
+    });
+}
+
 }  // namespace
 
 int32_t CallExitCallback() {
@@ -56,38 +64,23 @@ VANTREL_API int32_t VantrelGameController_SendChatMessage(const char* text) {
 }
 
 VANTREL_API int32_t VantrelGameController_SendGameConnectedToServerMessage(void) {
-    return withGameController("VantrelGameController_SendGameConnectedToServerMessage",
-                              [](VantrelGameControllerStruct& controller) {
-                                  return sendToLauncher(controller, VANTRELMESSAGETYPE_GAMECLIENT_CONNECTED_TO_SERVER,
-                                                        nullptr);
-                              });
+    return sendNotice("VantrelGameController_SendGameConnectedToServerMessage",
+                      VANTRELMESSAGETYPE_GAMECLIENT_CONNECTED_TO_SERVER);
 }
 
 VANTREL_API int32_t VantrelGameController_SendGameLaunchedMessage(void) {
-    return withGameController("VantrelGameController_SendGameLaunchedMessage",
-                              [](VantrelGameControllerStruct& controller) {
-                                  return sendToLauncher(controller, VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, nullptr);
-                              });
+    return sendNotice("VantrelGameController_SendGameLaunchedMessage", VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED);
 }
 
 VANTREL_API int32_t VantrelGameController_SendGameVersionMismatchMessage(void) {
-    return withGameController("VantrelGameController_SendGameVersionMismatchMessage",
-                              [](VantrelGameControllerStruct& controller) {
-                                  return sendToLauncher(controller, VANTRELMESSAGETYPE_GAMECLIENT_VERSION_MISMATCH,
-                                                        nullptr);
-                              });
+    return sendNotice("VantrelGameController_SendGameVersionMismatchMessage",
+                      VANTRELMESSAGETYPE_GAMECLIENT_VERSION_MISMATCH);
 }
 
 VANTREL_API int32_t VantrelGameController_SendGameAbandonedMessage(void) {
-    return withGameController("VantrelGameController_SendGameAbandonedMessage",
-                              [](VantrelGameControllerStruct& controller) {
-                                  return sendToLauncher(controller, VANTRELMESSAGETYPE_GAMECLIENT_ABANDONED, nullptr);
-                              });
+    return sendNotice("VantrelGameController_SendGameAbandonedMessage", VANTRELMESSAGETYPE_GAMECLIENT_ABANDONED);
 }
 
 VANTREL_API int32_t VantrelGameController_SendShutdownMessage(void) {
-    return withGameController("VantrelGameController_SendShutdownMessage",
-                              [](VantrelGameControllerStruct& controller) {
-                                  return sendToLauncher(controller, VANTRELMESSAGETYPE_GAMECLIENT_STOPPED, nullptr);
-                              });
+    return sendNotice("VantrelGameController_SendShutdownMessage", VANTRELMESSAGETYPE_GAMECLIENT_STOPPED);
 }
