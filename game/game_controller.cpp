@@ -28,6 +28,20 @@ void removeController(VantrelGameControllerStruct* controller) {
     delete controller;
 }
 
+// withGameController for the exports that answer through a pointer: without a
+// place for the answer, logs "<export> needs a place for its answer." and
+// returns 0.
+template <typename Body>
+int32_t answerWithGameController(const char* exportName, int32_t* answer, Body&& body) {
+    return withGameController(exportName, [&](VantrelGameControllerStruct& controller) -> int32_t {
+        if (answer == nullptr) {
+            Drux::LogErrorF(320, "%s needs a place for its answer.\n", exportName);
+            return 0;
+        }
+        return body(controller, *answer);
+    });
+}
+
 }  // namespace
 
 VantrelGameControllerStruct* CurrentGameController() { return g_controller.load(); }
@@ -97,17 +111,13 @@ VANTREL_API int32_t VantrelGameController_SetHeartbeatActive(int32_t active) {
 }
 
 VANTREL_API int32_t VantrelGameController_GetHeartbeatActive(int32_t* active) {
-    return withGameController("VantrelGameController_GetHeartbeatActive",
-                              [&](VantrelGameControllerStruct& controller) -> int32_t {
-                                  if (active == nullptr) {
-                                      Drux::LogError("VantrelGameController_GetHeartbeatActive needs a place for its answer.\n");
-                                      return 0;
-                                  }
-                                  *active = 0;
-                                  if (controller.client != nullptr)
-                                      VantrelMessageAgent_GetHeartbeatActive(controller.client->agent, active);
-                                  return 1;
-                              });
+    return answerWithGameController("VantrelGameController_GetHeartbeatActive", active,
+                                    [](VantrelGameControllerStruct& controller, int32_t& answer) -> int32_t {
+                                        answer = 0;
+                                        if (controller.client != nullptr)
+                                            VantrelMessageAgent_GetHeartbeatActive(controller.client->agent, &answer);
+                                        return 1;
+                                    });
 }
 
 VANTREL_API int32_t VantrelGameController_KillProcesses(void) {
@@ -123,16 +133,12 @@ VANTREL_API int32_t VantrelGameController_KillProcesses(void) {
 }
 
 VANTREL_API int32_t VantrelGameController_AreProcessesHung(int32_t* hung) {
-    return withGameController("VantrelGameController_AreProcessesHung",
-                              [&](VantrelGameControllerStruct& controller) -> int32_t {
-                                  if (hung == nullptr) {
-                                      Drux::LogError("VantrelGameController_AreProcessesHung needs a place for its answer.\n");
-                                      return 0;
-                                  }
-                                  const int32_t silent =
-                                      static_cast<int32_t>(Drux::tickSeconds() - controller.lastHeardSeconds.load());
-                                  const int32_t limit = static_cast<int32_t>(Drux::figures().silenceLimitSeconds.load());
-                                  *hung = silent >= limit ? 1 : 0;
-                                  return 1;
-                              });
+    return answerWithGameController(
+        "VantrelGameController_AreProcessesHung", hung,
+        [](VantrelGameControllerStruct& controller, int32_t& answer) -> int32_t {
+            const int32_t silent = static_cast<int32_t>(Drux::tickSeconds() - controller.lastHeardSeconds.load());
+            const int32_t limit = static_cast<int32_t>(Drux::figures().silenceLimitSeconds.load());
+            answer = silent >= limit ? 1 : 0;
+            return 1;
+        });
 }
