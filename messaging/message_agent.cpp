@@ -16,6 +16,21 @@ bool missingAgent(const void* agent, const char* exportName) {
     return true;
 }
 
+// The getters: a null handle or no place for the value is refused with a line
+// that names the export; otherwise the field's value is copied out.
+int32_t readAgentValue(const char* exportName, VantrelMessageAgentHandle agent, int32_t* value,
+                       std::atomic<int32_t> Drux::AgentCore::*field) {
+    return Drux::guardExport(exportName, 0, [&]() -> int32_t {
+        if (missingAgent(agent, exportName)) return 0;
+        if (value == nullptr) {
+            Drux::LogErrorF(320, "%s was called without a place for the value.\n", exportName);
+            return 0;
+        }
+        *value = (agent->core.get()->*field).load();
+        return 1;
+    });
+}
+
 // Starts one thread body with its own reference to the agent's state. On
 // failure the system's reason is logged and the result is empty.
 boost::shared_ptr<Drux::Thread> startAgentThread(uint32_t (*body)(void*),
@@ -119,27 +134,11 @@ VANTREL_API int32_t VantrelMessageAgent_SetHeartbeatActive(VantrelMessageAgentHa
 }
 
 VANTREL_API int32_t VantrelMessageAgent_GetHeartbeatActive(VantrelMessageAgentHandle agent, int32_t* active) {
-    return Drux::guardExport("VantrelMessageAgent_GetHeartbeatActive", 0, [&]() -> int32_t {
-        if (missingAgent(agent, "VantrelMessageAgent_GetHeartbeatActive")) return 0;
-        if (active == nullptr) {
-            Drux::LogError("VantrelMessageAgent_GetHeartbeatActive was called without a place for the value.\n");
-            return 0;
-        }
-        *active = agent->core->heartbeatActive.load();
-        return 1;
-    });
+    return readAgentValue("VantrelMessageAgent_GetHeartbeatActive", agent, active, &Drux::AgentCore::heartbeatActive);
 }
 
 VANTREL_API int32_t VantrelMessageAgent_GetIsRunning(VantrelMessageAgentHandle agent, int32_t* running) {
-    return Drux::guardExport("VantrelMessageAgent_GetIsRunning", 0, [&]() -> int32_t {
-        if (missingAgent(agent, "VantrelMessageAgent_GetIsRunning")) return 0;
-        if (running == nullptr) {
-            Drux::LogError("VantrelMessageAgent_GetIsRunning was called without a place for the value.\n");
-            return 0;
-        }
-        *running = agent->core->isRunning.load();
-        return 1;
-    });
+    return readAgentValue("VantrelMessageAgent_GetIsRunning", agent, running, &Drux::AgentCore::isRunning);
 }
 
 VANTREL_API int32_t VantrelMessageAgent_Delete(VantrelMessageAgentHandle* agent) {
