@@ -11,39 +11,26 @@
 
 namespace {
 
-using TextOperation = int32_t (*)(char* buffer);
-
 void sendToAirClients(int32_t messageType, const char* text) {
     const VantrelServerControllerStruct* controller = CurrentController();
     if (controller == nullptr || controller->airServer == nullptr) return;
     VantrelServer_SendMessageToAllClients(controller->airServer, messageType, text);
 }
 
-// Sends whatever the entry point left in the buffer; an empty text when patch
-// support is unavailable.
-void answerProgress(int32_t messageType, TextOperation operation) {
+// Runs the operation on a fresh buffer and sends the text to every AIR client.
+// When the operation fails, failureText is sent in its place; without one,
+// whatever the entry point left (an empty text when patch support is
+// unavailable).
+template <typename Operation>
+void answer(int32_t messageType, Operation operation, const char* failureText) {
     char buffer[kPatchTextSize] = {};
-    operation(buffer);
+    if (operation(buffer) == 0 && failureText != nullptr) Drux::std_strncpy(buffer, kPatchTextSize, failureText);
     buffer[kPatchTextSize - 1] = '\0';
     sendToAirClients(messageType, buffer);
 }
 
-// Sends the entry point's text, or "[]" when it failed or patch support is
-// unavailable. request is used by the latest-versions query only.
-using QueryOperation = int32_t (*)(const char* request, char* buffer);
-
-void answerQuery(int32_t messageType, QueryOperation operation, const char* request) {
-    char buffer[kPatchTextSize] = {};
-    if (operation(request, buffer) == 0) Drux::std_strncpy(buffer, kPatchTextSize, "[]");
-    buffer[kPatchTextSize - 1] = '\0';
-    sendToAirClients(messageType, buffer);
-}
-
-int32_t enumerateInstalled(const char*, char* buffer) { return PatchBridge_EnumerateInstalledGameVersions(buffer); }
-int32_t enumerateUninstallable(const char*, char* buffer) {
-    return PatchBridge_EnumerateUninstallableGameVersions(buffer);
-}
-int32_t installedSize(const char*, char* buffer) { return PatchBridge_InstalledGameVersionSize(buffer); }
+// A query that failed, or found no patch support, answers an empty list.
+constexpr char kNoVersions[] = "[]";
 
 }  // namespace
 
@@ -75,16 +62,16 @@ int32_t HandlePatchRequest(int32_t messageType, const char* payload) {
         return 1;
 
     case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PROGRESS:
-        answerProgress(messageType, PatchBridge_GetInstallGameProgress);
+        answer(messageType, PatchBridge_GetInstallGameProgress, nullptr);
         return 1;
     case VANTRELMESSAGETYPE_GAMECLIENT_PREVIEW_PROGRESS:
-        answerProgress(messageType, PatchBridge_GetPreviewGameProgress);
+        answer(messageType, PatchBridge_GetPreviewGameProgress, nullptr);
         return 1;
     case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_PROGRESS:
-        answerProgress(messageType, PatchBridge_GetUninstallGameProgress);
+        answer(messageType, PatchBridge_GetUninstallGameProgress, nullptr);
         return 1;
     case VANTRELMESSAGETYPE_GAMECLIENT_PREVIEW_UNINSTALL_PROGRESS:
-        answerProgress(messageType, PatchBridge_GetPreviewUninstallGameProgress);
+        answer(messageType, PatchBridge_GetPreviewUninstallGameProgress, nullptr);
         return 1;
 
     case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_LATEST_VERSIONS:
@@ -92,16 +79,18 @@ int32_t HandlePatchRequest(int32_t messageType, const char* payload) {
             Drux::LogError("No arguments for EnumerateLatestGameVersions\n");
             return 1;
         }
-        answerQuery(messageType, PatchBridge_EnumerateLatestGameVersions, payload);
+        answer(
+            messageType, [=](char* buffer) { return PatchBridge_EnumerateLatestGameVersions(payload, buffer); },
+            kNoVersions);
         return 1;
     case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_INSTALLED_VERSIONS:
-        answerQuery(messageType, enumerateInstalled, nullptr);
+        answer(messageType, PatchBridge_EnumerateInstalledGameVersions, kNoVersions);
         return 1;
     case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_UNINSTALLABLE_VERSIONS:
-        answerQuery(messageType, enumerateUninstallable, nullptr);
+        answer(messageType, PatchBridge_EnumerateUninstallableGameVersions, kNoVersions);
         return 1;
     case VANTRELMESSAGETYPE_GAMECLIENT_INSTALLED_GAME_VERSION_SIZE:
-        answerQuery(messageType, installedSize, nullptr);
+        answer(messageType, PatchBridge_InstalledGameVersionSize, kNoVersions);
         return 1;
 
     default:
