@@ -143,28 +143,26 @@ int32_t LoadPatchSupport() {
     return 0;
 }
 
-template <typename Function>
-Function entryPoint(PatchSlot slot) {
-    if (!EnsurePatchSupport()) return nullptr;
-    return reinterpret_cast<Function>(patchSlots[slot].load());
+// Calls the slot's entry point, of type Function, with args; 0 without patch
+// support or when the host's table left that entry point out.
+template <typename Function, typename... Args>
+int32_t callEntryPoint(PatchSlot slot, Args... args) {
+    if (!EnsurePatchSupport()) return 0;
+    const auto function = reinterpret_cast<Function>(patchSlots[slot].load());
+    return function != nullptr ? function(args...) : 0;
 }
 
 // The text a log line shows for a version the message did not carry.
 const char* printable(const char* text) { return text != nullptr ? text : "(null)"; }
 
 int32_t callVersionCommand(PatchSlot slot, const char* version) {
-    auto function = entryPoint<VantrelPatchVersionCommandFn>(slot);
-    return function != nullptr ? function(version) : 0;
+    return callEntryPoint<VantrelPatchVersionCommandFn>(slot, version);
 }
 
-int32_t callCancel(PatchSlot slot) {
-    auto function = entryPoint<VantrelPatchCancelFn>(slot);
-    return function != nullptr ? function() : 0;
-}
+int32_t callCancel(PatchSlot slot) { return callEntryPoint<VantrelPatchCancelFn>(slot); }
 
 int32_t callTextQuery(PatchSlot slot, char* buffer) {
-    auto function = entryPoint<VantrelPatchTextQueryFn>(slot);
-    return function != nullptr ? function(buffer, static_cast<int32_t>(kPatchTextSize)) : 0;
+    return callEntryPoint<VantrelPatchTextQueryFn>(slot, buffer, static_cast<int32_t>(kPatchTextSize));
 }
 
 }  // namespace
@@ -183,8 +181,8 @@ int32_t EnsurePatchSupport() {
 }
 
 int32_t PatchBridge_GameVersionToPath(const char* version, char* path) {
-    auto function = entryPoint<VantrelPatchGameVersionToPathFn>(kGameVersionToPath);
-    return function != nullptr ? function(version, path, static_cast<int32_t>(kPatchPathSize)) : 0;
+    return callEntryPoint<VantrelPatchGameVersionToPathFn>(kGameVersionToPath, version, path,
+                                                           static_cast<int32_t>(kPatchPathSize));
 }
 
 int32_t PatchBridge_InstallGameVersion(const char* version) {
@@ -251,8 +249,8 @@ int32_t PatchBridge_EnumerateUninstallableGameVersions(char* buffer) {
 
 int32_t PatchBridge_EnumerateLatestGameVersions(const char* request, char* buffer) {
     Drux::LogInfo("Enumerating latest available game versions\n");
-    auto function = entryPoint<VantrelPatchRequestQueryFn>(kEnumerateLatestGameVersions);
-    return function != nullptr ? function(request, buffer, static_cast<int32_t>(kPatchTextSize)) : 0;
+    return callEntryPoint<VantrelPatchRequestQueryFn>(kEnumerateLatestGameVersions, request, buffer,
+                                                      static_cast<int32_t>(kPatchTextSize));
 }
 
 int32_t PatchBridge_InstalledGameVersionSize(char* buffer) {
