@@ -4,9 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -33,8 +30,6 @@ using DruxApps::Timeline;
 enum Status { kDone = 0, kBadInput = 1, kNoConnection = 2, kCommandFailed = 3, kLost = 4, kClosedEarly = 5 };
 
 constexpr double kReplyWaitSeconds = 2;
-constexpr int kListedAttempts = 50;
-constexpr auto kListedWait = std::chrono::milliseconds(200);
 constexpr int kStdinPollMs = 100;
 
 void onSignal(int) { Inbox::interruptFromSignal(); }
@@ -62,7 +57,7 @@ public:
             return false;
         }
         Timeline::notef("connected to the launcher's AIR port %d", port);
-        return waitUntilListed();
+        return true;
     }
 
     Status runScript(const std::vector<Command>& commands) {
@@ -115,34 +110,7 @@ public:
     void close() { connection_.close(); }
 
 private:
-    // The launcher lists a new connection for its broadcasts only after it has
-    // started reading from it, so the answer to a request sent at once can
-    // miss us. Ask for the install progress (answered on every launcher, with
-    // or without patch support) until an answer arrives.
-    bool waitUntilListed() {
-        for (int attempt = 0; attempt < kListedAttempts; ++attempt) {
-            Timeline::local("-> launcher  GAMECLIENT_INSTALL_PROGRESS (are we listed?)");
-            if (!connection_.send(VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PROGRESS, nullptr)) break;
-            std::unique_lock<std::mutex> lock(listedLock_);
-            if (listedChanged_.wait_for(lock, kListedWait, [this] { return listed_; })) {
-                Timeline::note("the launcher answers on this connection");
-                return true;
-            }
-        }
-        Timeline::error("the launcher does not answer on its AIR port");
-        return false;
-    }
-
     void onMessage(int32_t type, const char* payload) {
-        if (type == VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PROGRESS) {
-            std::lock_guard<std::mutex> guard(listedLock_);
-            if (!listed_) {
-                listed_ = true;
-                listedChanged_.notify_all();
-                Timeline::local("<- launcher  " + DruxApps::describeMessage(type, payload));
-                return;
-            }
-        }
         if (type == VANTRELMESSAGETYPE_REPLY) {
             Timeline::local("<- launcher  REPLY");
             inbox_.countReply();
@@ -264,9 +232,6 @@ private:
     }
 
     Inbox inbox_;
-    std::mutex listedLock_;
-    std::condition_variable listedChanged_;
-    bool listed_ = false;
     DruxApps::AgentConnection connection_;
 };
 
