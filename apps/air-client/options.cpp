@@ -1,20 +1,11 @@
 #include "options.h"
 
-#include <cstring>
-
 #include "text.h"
 
 namespace DruxAir {
 namespace {
 
-bool takeValue(int argc, char** argv, int* i, std::string* value, std::string* error) {
-    if (*i + 1 >= argc) {
-        *error = std::string("option ") + argv[*i] + " needs a value";
-        return false;
-    }
-    *value = argv[++*i];
-    return true;
-}
+using DruxApps::takeValue;
 
 // Options of this program, valid before and after "--".
 bool ownOption(int argc, char** argv, int* i, Options* o, bool* taken, std::string* error) {
@@ -26,12 +17,7 @@ bool ownOption(int argc, char** argv, int* i, Options* o, bool* taken, std::stri
         return takeValue(argc, argv, i, &o->commands, error);
     }
     if (arg == "--log-tag") {
-        if (!takeValue(argc, argv, i, &o->logTag, error)) return false;
-        if (o->logTag.empty() || o->logTag.find('/') != std::string::npos) {
-            *error = "the log tag must be a non-empty name without '/'";
-            return false;
-        }
-        return true;
+        return takeValue(argc, argv, i, &o->logTag, error) && DruxApps::checkLogTag(o->logTag, error);
     }
     if (arg == "-h" || arg == "--help") {
         o->help = true;
@@ -59,10 +45,7 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
                     return false;
                 }
                 const std::string portText = argv[++i];
-                if (!DruxApps::parsePort(portText, &o->port)) {
-                    *error = "\"" + portText + "\" is not a port (1..65535)";
-                    return false;
-                }
+                if (!DruxApps::parsePort(portText, "", &o->port, error)) return false;
                 portSeen = true;
             } else if (arg == "-runtime") {
                 std::string ignored;

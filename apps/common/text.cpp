@@ -36,11 +36,29 @@ bool parseInteger(const std::string& text, long* value) {
     return true;
 }
 
-bool parsePort(const std::string& text, int* port) {
+bool parsePort(const std::string& text, const std::string& what, int* port, std::string* error) {
     long value = 0;
-    if (!parseInteger(text, &value) || value < 1 || value > 65535) return false;
+    if (!parseInteger(text, &value) || value < 1 || value > 65535) {
+        *error = what + "\"" + text + "\" is not a port (1..65535)";
+        return false;
+    }
     *port = static_cast<int>(value);
     return true;
+}
+
+bool takeValue(int argc, char** argv, int* i, std::string* value, std::string* error) {
+    if (*i + 1 >= argc) {
+        *error = std::string("option ") + argv[*i] + " needs a value";
+        return false;
+    }
+    *value = argv[++*i];
+    return true;
+}
+
+bool checkLogTag(const std::string& tag, std::string* error) {
+    if (!tag.empty() && tag.find('/') == std::string::npos) return true;
+    *error = "the log tag must be a non-empty name without '/'";
+    return false;
 }
 
 bool parseSeconds(const std::string& text, double* seconds) {
@@ -52,11 +70,14 @@ bool parseSeconds(const std::string& text, double* seconds) {
     return true;
 }
 
-std::string executableDirectory() {
+std::string executablePath() {
     char path[PATH_MAX] = {};
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    std::string full(path, static_cast<size_t>(n));
+    return n > 0 ? std::string(path, static_cast<size_t>(n)) : "";
+}
+
+std::string executableDirectory() {
+    const std::string full = executablePath();
     const size_t slash = full.rfind('/');
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : full.substr(0, slash));
 }

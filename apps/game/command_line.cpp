@@ -9,12 +9,6 @@ constexpr const char kPreloadWord[] = "game_client_preload";
 constexpr const char kStartTag[] = "<KyrPreloadMessageToGameStart>";
 constexpr const char kEndTag[] = "<KyrPreloadMessageToGameEnd>";
 
-bool port(const std::string& text, const char* what, int* value, std::string* error) {
-    if (DruxApps::parsePort(text, value)) return true;
-    *error = std::string(what) + " \"" + text + "\" is not a port (1..65535)";
-    return false;
-}
-
 // "|47312| |/a/launcher| |/a/KyrCLient.exe| |args|", with or without the
 // surrounding double quotes. The last field takes the rest, bars and all.
 bool parseCredentialsLine(std::string text, CommandLine* out, std::string* error) {
@@ -36,7 +30,7 @@ bool parseCredentialsLine(std::string text, CommandLine* out, std::string* error
         start = bar + 3;
     }
     fields[3] = inner.substr(start);
-    if (!port(fields[0], "the credentials' game port", &out->gamePort, error)) return false;
+    if (!DruxApps::parsePort(fields[0], "the credentials' game port ", &out->gamePort, error)) return false;
     out->launcherPath = fields[1];
     out->airPath = fields[2];
     out->arguments = fields[3];
@@ -72,8 +66,8 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         }
         out->preload = true;
         for (int i = 2; i < argc - 2; ++i) out->arguments += (i > 2 ? " " : "") + std::string(argv[i]);
-        return port(argv[argc - 2], "the AIR port", &out->airPort, error) &&
-               port(argv[argc - 1], "the game port", &out->gamePort, error);
+        return DruxApps::parsePort(argv[argc - 2], "the AIR port ", &out->airPort, error) &&
+               DruxApps::parsePort(argv[argc - 1], "the game port ", &out->gamePort, error);
     }
     if (argc != 5) {
         *error = "expected \"<gamePort>\" \"<launcherPath>\" \"<airPath>\" \"<args>\" or the preload form, got " +
@@ -83,7 +77,7 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
     out->launcherPath = argv[2];
     out->airPath = argv[3];
     out->arguments = argv[4];
-    return port(argv[1], "the game port", &out->gamePort, error);
+    return DruxApps::parsePort(argv[1], "the game port ", &out->gamePort, error);
 }
 
 bool parsePreloadMessage(const std::string& text, PreloadMessage* out, std::string* error) {

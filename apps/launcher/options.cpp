@@ -1,24 +1,13 @@
 #include "options.h"
 
-#include <limits.h>
-#include <unistd.h>
-
 #include "text.h"
 
 namespace DruxHost {
-namespace {
-
-std::string ownPath() {
-    char path[PATH_MAX] = {};
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<size_t>(n)) : "drux-launcher";
-}
-
-}  // namespace
 
 bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
     const std::string here = DruxApps::executableDirectory();
-    o->launcherPath = ownPath();
+    o->launcherPath = DruxApps::executablePath();
+    if (o->launcherPath.empty()) o->launcherPath = "drux-launcher";
     o->airPath = here + "/KyrCLient.exe";
     o->gamePath = here + "/drux-game";
     for (int i = 1; i < argc; ++i) {
@@ -45,11 +34,8 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
             *error = "unknown option \"" + arg + "\"";
             return false;
         }
-        if (i + 1 >= argc) {
-            *error = "option " + arg + " needs a value";
-            return false;
-        }
-        const std::string value = argv[++i];
+        std::string value;
+        if (!DruxApps::takeValue(argc, argv, &i, &value, error)) return false;
         if (text != nullptr) {
             if (value.empty() && text != &o->airArguments) {
                 *error = "option " + arg + " needs a non-empty value";
@@ -57,8 +43,7 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
             }
             *text = value;
             if (text == &o->airArguments) o->haveAirArguments = true;
-        } else if (!DruxApps::parsePort(value, port)) {
-            *error = "option " + arg + ": \"" + value + "\" is not a port (1..65535)";
+        } else if (!DruxApps::parsePort(value, "option " + arg + ": ", port, error)) {
             return false;
         }
     }
@@ -66,11 +51,7 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
         *error = "the launcher, AIR and game ports must differ";
         return false;
     }
-    if (o->logTag.find('/') != std::string::npos) {
-        *error = "the log tag must be a name without '/'";
-        return false;
-    }
-    return true;
+    return DruxApps::checkLogTag(o->logTag, error);
 }
 
 const char* usageText() {

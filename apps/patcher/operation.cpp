@@ -34,6 +34,16 @@ void Operation::finish(bool ok, const std::string& reason, const std::string& de
     details_ = details;
 }
 
+int32_t Operation::run(const char* version, const Body& body) {
+    const std::string v = version != nullptr ? version : "";
+    std::string reason;
+    if (!begin(v, &reason)) return 0;
+    std::string details;
+    const bool ok = body(v, &reason, &details);
+    finish(ok, ok ? "" : reason, details);
+    return ok ? 1 : 0;
+}
+
 bool Operation::cancel() {
     std::lock_guard<std::mutex> guard(lock_);
     if (!running_) return false;

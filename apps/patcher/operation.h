@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -22,6 +23,12 @@ public:
     // Ends it: complete, or failed/cancelled with the reason. details are
     // extra JSON members (",\"bytes\":12") added to the progress text.
     void finish(bool ok, const std::string& reason, const std::string& details = "");
+    // One whole operation for the version (null: ""), begin to finish: the
+    // body says whether it succeeded and fills in the reason for a failure
+    // and the extra JSON members. 1 when it succeeded; 0 when it failed or
+    // another one of this kind was running.
+    using Body = std::function<bool(const std::string& version, std::string* reason, std::string* details)>;
+    int32_t run(const char* version, const Body& body);
     // Asks a running operation to stop; false when none runs.
     bool cancel();
     const std::atomic<bool>& cancelRequested() const { return cancel_; }

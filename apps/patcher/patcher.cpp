@@ -48,15 +48,14 @@ PATCHER_API int32_t GameVersionToPath(const char* version, char* path, int32_t p
 }
 
 PATCHER_API int32_t InstallGameVersion(const char* version) {
-    const std::string v = versionText(version);
-    std::string error;
-    if (!g_install.begin(v, &error)) return 0;
-    std::lock_guard<std::mutex> guard(g_folders);
-    const Settings settings = currentSettings();
-    const bool ok = installVersion(settings, v, g_install.cancelRequested(),
-                                   [](uint64_t done, uint64_t total) { g_install.progress(done, total); }, &error);
-    g_install.finish(ok, ok ? "" : error, ",\"bytes\":" + std::to_string(ok ? installedSize(settings, v) : 0));
-    return ok ? 1 : 0;
+    return g_install.run(version, [](const std::string& v, std::string* error, std::string* details) {
+        std::lock_guard<std::mutex> guard(g_folders);
+        const Settings settings = currentSettings();
+        const bool ok = installVersion(settings, v, g_install.cancelRequested(),
+                                       [](uint64_t done, uint64_t total) { g_install.progress(done, total); }, error);
+        *details = ",\"bytes\":" + std::to_string(ok ? installedSize(settings, v) : 0);
+        return ok;
+    });
 }
 
 PATCHER_API int32_t CancelInstallGame(void) { return g_install.cancel() ? 1 : 0; }
@@ -66,17 +65,16 @@ PATCHER_API int32_t GetInstallGameProgress(char* buffer, int32_t size) {
 }
 
 PATCHER_API int32_t PreviewGameVersion(const char* version) {
-    const std::string v = versionText(version);
-    std::string error;
-    if (!g_preview.begin(v, &error)) return 0;
-    const Settings settings = currentSettings();
-    const bool known = validVersion(v) &&
-                       std::find(settings.available.begin(), settings.available.end(), v) != settings.available.end();
-    const bool installed = !installedGame(settings, v).empty();
-    g_preview.finish(known, known ? "" : "version " + v + " is not available",
-                     ",\"installed\":" + std::string(installed ? "true" : "false") +
-                         ",\"bytesToInstall\":" + std::to_string(installed || !known ? 0 : installSize(settings)));
-    return known ? 1 : 0;
+    return g_preview.run(version, [](const std::string& v, std::string* reason, std::string* details) {
+        const Settings settings = currentSettings();
+        const bool known = validVersion(v) && std::find(settings.available.begin(), settings.available.end(), v) !=
+                                                  settings.available.end();
+        const bool installed = !installedGame(settings, v).empty();
+        *reason = "version " + v + " is not available";
+        *details = ",\"installed\":" + std::string(installed ? "true" : "false") +
+                   ",\"bytesToInstall\":" + std::to_string(installed || !known ? 0 : installSize(settings));
+        return known;
+    });
 }
 
 PATCHER_API int32_t CancelPreviewGame(void) { return g_preview.cancel() ? 1 : 0; }
@@ -86,15 +84,14 @@ PATCHER_API int32_t GetPreviewGameProgress(char* buffer, int32_t size) {
 }
 
 PATCHER_API int32_t UninstallGameVersion(const char* version) {
-    const std::string v = versionText(version);
-    std::string error;
-    if (!g_uninstall.begin(v, &error)) return 0;
-    std::lock_guard<std::mutex> guard(g_folders);
-    const Settings settings = currentSettings();
-    const uint64_t bytes = installedSize(settings, v);
-    const bool ok = uninstallVersion(settings, v, &error);
-    g_uninstall.finish(ok, ok ? "" : error, ",\"bytesFreed\":" + std::to_string(ok ? bytes : 0));
-    return ok ? 1 : 0;
+    return g_uninstall.run(version, [](const std::string& v, std::string* error, std::string* details) {
+        std::lock_guard<std::mutex> guard(g_folders);
+        const Settings settings = currentSettings();
+        const uint64_t bytes = installedSize(settings, v);
+        const bool ok = uninstallVersion(settings, v, error);
+        *details = ",\"bytesFreed\":" + std::to_string(ok ? bytes : 0);
+        return ok;
+    });
 }
 
 PATCHER_API int32_t CancelUninstallGame(void) { return g_uninstall.cancel() ? 1 : 0; }
@@ -104,15 +101,14 @@ PATCHER_API int32_t GetUninstallGameProgress(char* buffer, int32_t size) {
 }
 
 PATCHER_API int32_t PreviewUninstallGameVersion(const char* version) {
-    const std::string v = versionText(version);
-    std::string error;
-    if (!g_uninstallPreview.begin(v, &error)) return 0;
-    const Settings settings = currentSettings();
-    const std::vector<std::string> removable = uninstallableVersions(settings);
-    const bool ok = std::find(removable.begin(), removable.end(), v) != removable.end();
-    g_uninstallPreview.finish(ok, ok ? "" : "version " + v + " cannot be uninstalled",
-                              ",\"bytesFreed\":" + std::to_string(ok ? installedSize(settings, v) : 0));
-    return ok ? 1 : 0;
+    return g_uninstallPreview.run(version, [](const std::string& v, std::string* reason, std::string* details) {
+        const Settings settings = currentSettings();
+        const std::vector<std::string> removable = uninstallableVersions(settings);
+        const bool ok = std::find(removable.begin(), removable.end(), v) != removable.end();
+        *reason = "version " + v + " cannot be uninstalled";
+        *details = ",\"bytesFreed\":" + std::to_string(ok ? installedSize(settings, v) : 0);
+        return ok;
+    });
 }
 
 PATCHER_API int32_t CancelPreviewUninstallGame(void) { return g_uninstallPreview.cancel() ? 1 : 0; }
