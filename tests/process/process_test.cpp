@@ -1,0 +1,285 @@
+// The process helper: command lines, starting, testing and stopping real
+// programs, finding and killing them by name, file checks, and bad input.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "VantrelProcessHelper.h"
+#include "core/figures.h"
+#include "process/file_checks.h"
+#include "process/process_discovery.h"
+#include "process/process_helper.h"
+#include "process/process_launch.h"
+#include "process/process_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Arguments = std::vector<std::string>;
+
+TEST(LaunchHelpers, CommandLineAndContainingDirectory) {
+    // Quotes around a path with a blank, and one blank before each argument.
+    const char* arguments[] = {"-port 4000 \"x\"", ""};
+    EXPECT_EQ("\"/opt/my game/run\" -port 4000 \"x\"", BuildCommandLine("/opt/my game/run", arguments, 1));
+    EXPECT_EQ("/opt/run", BuildCommandLine("/opt/run", arguments, 0));
+    EXPECT_EQ("/opt/run -port 4000 \"x\" ", BuildCommandLine("/opt/run", arguments, 2));
+
+    auto containing = [](const std::string& path) {
+        char output[256] = "untouched";
+        return GetContainingDirectory(path.c_str(), output) ? std::string(output) : "refused:" + std::string(output);
+    };
+    EXPECT_EQ("C:\\games\\bin\\", containing("C:\\games\\bin\\game.exe"));
+    EXPECT_EQ("C:\\games\\", containing("C:\\games\\bin\\"));
+    EXPECT_EQ("C:/games/", containing("C:/games/bin\\sub\\"));  // the last forward slash decides
+    EXPECT_EQ("refused:untouched", containing("/" + std::string(300, 'd') + "/game.exe"));
+}
+
+// Whether every piece occurs in text, each after the previous one.
+bool appearInOrder(const std::string& text, const std::vector<std::string>& pieces) {
+    size_t at = 0;
+    for (const std::string& piece : pieces) {
+        at = text.find(piece, at);
+        if (at == std::string::npos) return false;
+        at += piece.size();
+    }
+    return true;
+}
+
+size_t occurrences(const std::string& text, const std::string& piece) {
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
+    return count;
+}
+
+class ProcessHelper : public DruxTest::LoggedTest {
+protected:
+    void SetUp() override {
+        LoggedTest::SetUp();
+        Drux::testing::figures().processStartPauseMs = 1;
+    }
+    void TearDown() override {
+        started.stopAll();
+        if (ProcessHelperState() != nullptr) VantrelProcessHelper_Remove();
+        SetRegisteredHwnd(nullptr);
+        LoggedTest::TearDown();
+    }
+    std::string path(const std::string& relative) { return directory()->file(relative); }
+    std::string install(const std::string& relative) { return ProcessTest::installStandIn(path(relative)); }
+    uint32_t running(int32_t type) {
+        uint32_t value = 7;
+        EXPECT_EQ(1, VantrelProcessHelper_IsProcessRunning(type, &value));
+        return value;
+    }
+    // Whether this test program has a child process, a zombie included.
+    static bool hasChildren() {
+        int status = 0;
+        return waitpid(-1, &status, WNOHANG) != -1 || errno != ECHILD;
+    }
+    // Whether an AIR client that this test did not start runs on the machine
+    // (the AIR client search is machine-wide, so the test cannot judge it then).
+    bool foreignAirClientRuns() {
+        Drux::ProcessId ids[4096];
+        for (size_t i = 0, count = Drux::enumerateProcesses(ids, 4096); i < count; ++i) {
+            char name[320];
+            bool ours = false;
+            for (const auto& entry : started.started) ours = ours || entry.first == ids[i];
+            if (!ours && Drux::processIsRunning(ids[i]) && Drux::processExecutableName(ids[i], name, sizeof name) &&
+                strcasecmp(name, "KyrCLient.exe") == 0)
+                return true;
+        }
+        return false;
+    }
+    ProcessTest::StartedProcesses started;
+};
+
+TEST_F(ProcessHelper, AStartedProgramGetsItsCommandLineAndDirectoryAndIsStoppedAfterItsGrace) {
+    const std::string relative = "game dir/bin/" + ProcessTest::uniqueName("game");
+    const std::string game = install(relative);
+    ASSERT_EQ(1, VantrelProcessHelper_Init("launcher", "air", relative.c_str()));
+    const int inheritable = open("/dev/null", O_RDONLY);  // the program must not see it
+    const int32_t result =
+        VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, R"(plain "two words" a\\\"b c\d a\\"b c" "")" "\tx ");
+    close(inheritable);
+    ASSERT_EQ(1, result);
+    const uint32_t id = ProcessHelperState()->gameProcessId;
+    started.add(id, game);
+    const ProcessTest::Run run = ProcessTest::runsOf(game).at(0);
+    EXPECT_EQ(id, run.pid());
+    EXPECT_EQ(relative, run.fields.at("argv0"));
+    // Split by the Windows rules: n backslashes before a quote are n/2 of them, and an odd one escapes it.
+    EXPECT_EQ((Arguments{"plain", "two words", R"(a\"b)", R"(c\d)", R"(a\b c)", "", "x"}), run.args);
+    EXPECT_EQ((fs::current_path() / "game dir/bin").string(), run.fields.at("cwd"));
+    EXPECT_EQ("0", run.fields.at("fds"));
+    EXPECT_TRUE(appearInOrder(logText(), {"INFO: New thread go!\n", "INFO: Starting Process Thread Spinning\n",
+                                           "INFO: StartProcess [VANTRELPROCESSTYPE_GAME] successful\n"}));
+    EXPECT_EQ(0, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, ""));
+    EXPECT_TRUE(appearInOrder(logText(), {"ERROR: Process is already running.\n", "ERROR: Process Start: "}));
+    EXPECT_EQ(1u, running(VANTRELPROCESSTYPE_GAME));
+
+    auto begin = Clock::now();
+    EXPECT_EQ(1, VantrelProcessHelper_StopProcess(VANTRELPROCESSTYPE_GAME, 200));
+    EXPECT_GE(Clock::now() - begin, 190ms);  // the clock counts whole milliseconds
+    EXPECT_TRUE(ProcessTest::endsSoon(id));
+    EXPECT_EQ(0u, running(VANTRELPROCESSTYPE_GAME));
+    EXPECT_FALSE(hasChildren());
+
+    // A program that ends by itself reads as ended and leaves no zombie; a stop waits only for its end.
+    ASSERT_EQ(1, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, "lifetime=0"));
+    EXPECT_NE(id, ProcessHelperState()->gameProcessId.load());
+    EXPECT_TRUE(DruxTest::waitUntil([&] { return running(VANTRELPROCESSTYPE_GAME) == 0; }));
+    EXPECT_FALSE(hasChildren());
+    fs::remove(game + ".exited");
+    ASSERT_EQ(1, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, "lifetime=300"));
+    started.add(ProcessHelperState()->gameProcessId, game);
+    begin = Clock::now();
+    EXPECT_EQ(1, VantrelProcessHelper_StopProcess(VANTRELPROCESSTYPE_GAME, 20000));
+    EXPECT_LT(Clock::now() - begin, 10s);
+    EXPECT_TRUE(fs::exists(game + ".exited"));
+}
+
+TEST_F(ProcessHelper, TheAirClientIsSearchedForByNameWhateverTheLetterCase) {
+    const std::string air = install(ProcessTest::uniqueName("air"));
+    ASSERT_EQ(1, VantrelProcessHelper_Init("launcher", air.c_str(), "game"));
+    if (foreignAirClientRuns()) GTEST_SKIP() << "another AIR client runs on this machine";
+    EXPECT_EQ(0u, running(VANTRELPROCESSTYPE_GAME));
+    EXPECT_FALSE(logContains("Looking for air"));  // only the AIR client is searched for
+    SetRegisteredHwnd(reinterpret_cast<void*>(4242));
+    ASSERT_EQ(1, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_AIR, "-- 4000"));
+    const uint32_t id = ProcessHelperState()->airProcessId;
+    started.add(id, air);
+    EXPECT_TRUE(appearInOrder(
+        logText(), {"ERROR: Looking for air at KyrCLient.exe to fill in new proc info, but did not find it.\n",
+                    "INFO: Using registered HWND: 4242 to launch the air client.\n",
+                    "INFO: StartProcess [VANTRELPROCESSTYPE_AIR] successful\n"}));
+    EXPECT_EQ((Arguments{"--", "4000"}), ProcessTest::runsOf(air).at(0).args);
+    EXPECT_EQ(1, VantrelProcessHelper_StopProcess(VANTRELPROCESSTYPE_AIR, 0));
+    EXPECT_TRUE(ProcessTest::endsSoon(id));
+
+    // Without a known identifier running AIR clients are adopted, the later one in the list.
+    SetProcessIdForProcessType(VANTRELPROCESSTYPE_AIR, 0);
+    const Drux::ProcessId exact = started.launch(install("a/KyrCLient.exe"));
+    const Drux::ProcessId lower = started.launch(install("b/kyrclient.EXE"));
+    if (foreignAirClientRuns()) GTEST_SKIP() << "another AIR client runs on this machine";
+    EXPECT_EQ(1u, running(VANTRELPROCESSTYPE_AIR));
+    EXPECT_EQ(std::max(exact, lower), ProcessHelperState()->airProcessId.load());
+    for (Drux::ProcessId found : {exact, lower})
+        EXPECT_TRUE(logContains("INFO: I found what appears to be a new handle for KyrCLient.exe.  New: " +
+                                std::to_string(found) + "\n"));
+}
+
+TEST_F(ProcessHelper, KillAndWaitByNameTakeEveryOtherProgramOfExactlyThatNameFromAnyDirectory) {
+    const std::string name = ProcessTest::uniqueName("twin");
+    const Drux::ProcessId first = started.launch(install("a/" + name));
+    const Drux::ProcessId second = started.launch(install("b/" + name));
+    const Drux::ProcessId upper = started.launch(install("c/T" + name.substr(1)));
+    // A name that matches nothing exactly: no wait, no kill, no log line.
+    Drux::testing::figures().processExitWaitMs = 5000;
+    const std::string logBefore = logText();
+    auto begin = Clock::now();
+    EXPECT_EQ(0, WaitForProcessExitByName(("/x/TW" + name.substr(2)).c_str()));
+    EXPECT_EQ(1, VantrelProcessHelper_KillProcessByName(path("no-such-program").c_str()));
+    EXPECT_LT(Clock::now() - begin, 2500ms);
+    EXPECT_EQ(logBefore, logText());
+
+    // The wait gives up on each program that runs on (the launcher's tests see one that ends).
+    Drux::testing::figures().processExitWaitMs = 100;
+    begin = Clock::now();
+    EXPECT_EQ(0, WaitForProcessExitByName(name.c_str()));
+    EXPECT_GE(Clock::now() - begin, 190ms);
+    EXPECT_TRUE(Drux::processIsRunning(first) && Drux::processIsRunning(second));
+
+    EXPECT_EQ(1, VantrelProcessHelper_KillProcessByName(("/elsewhere/" + name).c_str()));
+    EXPECT_TRUE(ProcessTest::endsSoon(first));
+    EXPECT_TRUE(ProcessTest::endsSoon(second));
+    EXPECT_TRUE(Drux::processIsRunning(upper));
+    // By type, the file name of the type's path counts.
+    ASSERT_EQ(1, VantrelProcessHelper_Init("launcher", "air", ("C:\\other\\T" + name.substr(1)).c_str()));
+    EXPECT_EQ(1, VantrelProcessHelper_KillProcess(VANTRELPROCESSTYPE_GAME));
+    EXPECT_TRUE(ProcessTest::endsSoon(upper));
+    // A program that kills by its own name survives (it records itself after the kill).
+    const Drux::ProcessId waiting = started.launch(install("d/" + name));
+    const std::string killer = install("e/" + name);
+    started.launch(killer, "kill");
+    EXPECT_EQ(1u, ProcessTest::runsOf(killer).size());
+    EXPECT_TRUE(ProcessTest::endsSoon(waiting));
+}
+
+TEST_F(ProcessHelper, BadInputAndCallsWithoutTheRecordAreLoggedAndKeepTheRecord) {
+    const char* found = "unchanged";
+    uint32_t isRunning = 7;
+    const int32_t refused[] = {VantrelProcessHelper_Remove(),
+                               VantrelProcessHelper_GetProcessPathForProcessType(VANTRELPROCESSTYPE_AIR, &found),
+                               VantrelProcessHelper_IsProcessRunning(VANTRELPROCESSTYPE_AIR, &isRunning),
+                               VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, "x"),
+                               VantrelProcessHelper_StopProcess(VANTRELPROCESSTYPE_GAME, 0),
+                               VantrelProcessHelper_KillProcess(VANTRELPROCESSTYPE_GAME),
+                               VantrelProcessHelper_AllFilesExist()};
+    for (int32_t result : refused) EXPECT_EQ(0, result);
+    EXPECT_EQ(nullptr, found);
+    EXPECT_EQ(0u, isRunning);
+    EXPECT_EQ(7u, occurrences(logText(), "ERROR: VantrelProcessHelper is not yet initialized.\n"));
+
+    const std::string game = "/games/" + std::string(300, 'g').substr(0, 252);  // cut to 259 characters
+    ASSERT_EQ(1, VantrelProcessHelper_Init("launcher", "air", (game + "ggg").c_str()));
+    EXPECT_EQ(game, ProcessHelperState()->gamePath);
+    EXPECT_EQ(0, VantrelProcessHelper_Init(nullptr, "other-air", "other-game"));
+    found = "unchanged";
+    EXPECT_EQ(0, VantrelProcessHelper_GetProcessPathForProcessType(7, &found));
+    EXPECT_EQ(nullptr, found);
+    EXPECT_EQ(1, VantrelProcessHelper_IsProcessRunning(VANTRELPROCESSTYPE_LAUNCHER, &isRunning));
+    EXPECT_EQ(0, VantrelProcessHelper_IsProcessRunning(VANTRELPROCESSTYPE_GAME, nullptr));
+    EXPECT_EQ(1, VantrelProcessHelper_StopProcess(VANTRELPROCESSTYPE_GAME, 0));  // no identifier recorded
+    EXPECT_EQ(0, VantrelProcessHelper_KillProcess(9));
+    EXPECT_EQ(4u, occurrences(logText(), "ERROR: Unknown process type.\n"));
+
+    // The command line (the game path, a blank, the arguments) may have 32767 characters.
+    const std::string fits(32767 - game.size() - 1, 'a');
+    EXPECT_EQ(0, VantrelProcessHelper_StartProcess(7, nullptr));
+    EXPECT_EQ(0, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, (fits + "a").c_str()));
+    EXPECT_TRUE(logContains("ERROR: The command line for " + game +
+                            " has 32768 characters, more than the 32767 allowed; it is not started.\n"));
+    EXPECT_EQ(0, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, fits.c_str()));  // no such program
+    EXPECT_TRUE(appearInOrder(logText(), {"INFO: [VantrelAgent_DebugLoop] No such file or directory\n",
+                                           "ERROR: Failed to start process.\n", "ERROR: Process Start: 2\n"}));
+    EXPECT_EQ(0u, ProcessHelperState()->gameProcessId.load());
+
+    EXPECT_EQ(1, VantrelProcessHelper_KillProcessByName(nullptr));
+    EXPECT_EQ(1, VantrelProcessHelper_KillProcessByName(("/x/" + std::string(300, 'n')).c_str()));
+    EXPECT_EQ(1, VantrelProcessHelper_KillProcessByName(("/x/" + std::string(400, 'n')).c_str()));
+    EXPECT_TRUE(logContains("ERROR: VantrelProcessHelper_KillProcessByName was given no path.\n"));
+    EXPECT_EQ(1u, occurrences(logText(), "the file name of the path is too long to look for.\n"));
+    EXPECT_EQ(0, FileExists(nullptr));
+    EXPECT_STREQ("air", ProcessHelperState()->airPath);
+}
+
+TEST_F(ProcessHelper, BareFileNamesAreLookedForBesideTheHostExecutable) {
+    const std::string besideHost = ProcessTest::uniqueName("beside-host");
+    const std::string onlyHere = ProcessTest::uniqueName("only-here");
+    const fs::path hostFile = fs::path(DruxTest::testProgramDirectory()) / besideHost;
+    DruxTest::writeFile(hostFile.string(), "x");
+    DruxTest::writeFile(path(onlyHere), "x");
+    fs::create_directories(path("a directory"));
+    EXPECT_EQ(1, FileExists(besideHost.c_str()));
+    EXPECT_EQ(0, FileExists(onlyHere.c_str()));
+    EXPECT_EQ(1, FileExists(("./" + onlyHere).c_str()));
+    EXPECT_EQ(0, FileExists(path("a directory").c_str()));
+    EXPECT_TRUE(logContains("ERROR: The file [" + path("a directory") + "] does not exist."));
+    fs::remove(hostFile);
+
+    ASSERT_EQ(1, VantrelProcessHelper_Init("no-launcher", "no-air", "no-game"));
+    EXPECT_EQ(0, VantrelProcessHelper_AllFilesExist());
+    EXPECT_TRUE(appearInOrder(logText(), {"ERROR: The file [no-launcher] does not exist.",
+                                          "ERROR: The file [no-air] does not exist.",
+                                          "ERROR: The file [no-game] does not exist."}));
+    const std::string present = path(onlyHere);
+    ASSERT_EQ(1, VantrelProcessHelper_Init(present.c_str(), present.c_str(), present.c_str()));
+    EXPECT_EQ(1, VantrelProcessHelper_AllFilesExist());
+}
+
+}  // namespace
