@@ -23,7 +23,8 @@ std::vector<std::string> g_atLauncher;  // "type:payload" of what reached the la
 
 int32_t onLauncherMessage(void*, int32_t type, const char* payload) {
     std::lock_guard<std::mutex> lock(g_chatsMutex);
-    if (type != VANTRELMESSAGETYPE_HEARTBEAT) g_atLauncher.push_back(std::to_string(type) + ":" + (payload ? payload : "-"));
+    if (type != VANTRELMESSAGETYPE_HEARTBEAT)
+        g_atLauncher.push_back(std::to_string(type) + ":" + (payload ? payload : "-"));
     return 1;
 }
 

@@ -103,13 +103,13 @@ TEST_F(ProcessHelper, AStartedProgramGetsItsCommandLineAndDirectoryAndIsStoppedA
     const std::string game = install(relative);
     ASSERT_EQ(1, VantrelProcessHelper_Init("launcher", "air", relative.c_str()));
     const int inheritable = open("/dev/null", O_RDONLY);  // the program must not see it
-    const int32_t result =
-        VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, R"(plain "two words" a\\\"b c\d a\\"b c" "")" "\tx ");
+    const char* arguments = R"(plain "two words" a\\\"b c\d a\\"b c" "")" "\tx ";
+    const int32_t result = VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, arguments);
     close(inheritable);
     ASSERT_EQ(1, result);
     const uint32_t id = ProcessHelperState()->gameProcessId;
     started.add(id, game);
-    const ProcessTest::Run run = ProcessTest::runsOf(game).at(0);
+    const ProcessTest::Record run = ProcessTest::runsOf(game).at(0);
     EXPECT_EQ(id, run.pid());
     EXPECT_EQ(relative, run.fields.at("argv0"));
     // Split by the Windows rules: n backslashes before a quote are n/2 of them, and an odd one escapes it.

@@ -30,17 +30,17 @@ inline std::string installStandIn(const std::string& path) {
 }
 
 // One start of the stand-in as it recorded it: its fields, and its arguments after argv[0].
-struct Run {
+struct Record {
     std::map<std::string, std::string> fields;
     std::vector<std::string> args;
     Drux::ProcessId pid() const { return static_cast<Drux::ProcessId>(std::stoul(fields.at("pid"))); }
 };
 
 // The program's complete records, once at least `count` are there.
-inline std::vector<Run> runsOf(const std::string& program, size_t count = 1) {
-    std::vector<Run> runs;
+inline std::vector<Record> runsOf(const std::string& program, size_t count = 1) {
+    std::vector<Record> runs;
     DruxTest::waitUntil([&] {
-        runs.assign(1, Run());
+        runs.assign(1, Record());
         std::istringstream in(DruxTest::readFile(program + ".run"));
         for (std::string line; std::getline(in, line);) {
             const size_t blank = std::min(line.find(' '), line.size());
