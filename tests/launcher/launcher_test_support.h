@@ -158,10 +158,8 @@ protected:
         ASSERT_TRUE(Drux::socketConnect(rawSockets_.back(), port));
         ASSERT_TRUE(Drux::socketSend(rawSockets_.back(), fields, 16, &sent) && sent == 16);
     }
-    // Puts a test patch library ("full" or "missing_size") into the current
-    // directory as patcher.dll. A link rather than a copy: the system loader
-    // knows a file by its identity, and a copy in a deleted directory could
-    // hand its identity on to the next test's copy.
+    // Links a test patch library ("full" or "missing_size") into the current directory as
+    // patcher.dll (a copy in a deleted directory could hand its identity on to the next test's).
     static void installPatcher(const char* kind) {
         std::filesystem::create_symlink(std::string(DRUX_TEST_PATCHERS_DIR) + "/" + kind + "/patcher.dll",
                                         "patcher.dll");

@@ -21,13 +21,10 @@
 
 int main(int argc, char** argv) {
     int descriptors = 0;
-    if (DIR* directory = opendir("/proc/self/fd")) {
-        while (const dirent* entry = readdir(directory)) {
-            const int fd = std::atoi(entry->d_name);
-            descriptors += fd > 2 && fd != dirfd(directory) ? 1 : 0;
-        }
-        closedir(directory);
-    }
+    DIR* directory = opendir("/proc/self/fd");
+    while (const dirent* entry = directory != nullptr ? readdir(directory) : nullptr)
+        descriptors += std::atoi(entry->d_name) > 2 && std::atoi(entry->d_name) != dirfd(directory) ? 1 : 0;
+    if (directory != nullptr) closedir(directory);
     char self[PATH_MAX] = {}, cwd[PATH_MAX] = {};
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0 || getcwd(cwd, sizeof cwd) == nullptr) return 1;
     const bool kill = argc > 1 && std::strcmp(argv[1], "kill") == 0;
