@@ -1,220 +1,221 @@
-// The message agent's life, its heartbeat schedule (on a moved clock) and
-// sending from several threads at once.
+// One message agent seen from a raw socket on the other end: the bytes on the
+// wire, header validation, the reply rule, the ways a connection ends, the
+// heartbeat schedule (on a moved clock), concurrent senders and deletion.
+#include <sys/socket.h>
+
 #include <boost/weak_ptr.hpp>
-#include <atomic>
 #include <thread>
 
 #include "core/figures.h"
 #include "core/platform/clock.h"
-#include "messaging/agent_internal.h"
 #include "messaging_test_support.h"
 
 using namespace MessagingTest;
 
 namespace {
 
-const std::string kHeartbeat = headerBytes(16, 1, 4, 0);
+const std::string kReply = headerBytes(16, 1, 5, 0), kHeartbeat = headerBytes(16, 1, 4, 0);
 
 class MessageAgentTest : public DruxTest::LoggedTest {};
 
-// One message through, so that the reading thread has entered its loop and is
-// back in its receive.
-void settle(RawPeerAgent& peer) {
-    sendRaw(peer.sockets.remote, messageBytes(VANTRELMESSAGETYPE_HEARTBEAT));
-    ASSERT_EQ(headerBytes(16, 1, 5, 0), readBytes(peer.sockets.remote, 16));
-    ASSERT_TRUE(peer.recorder.waitForCount(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+// Answers a GAMECLIENT_LAUNCHED from inside the callback, on the agent that delivered it.
+int32_t echo(void* agent, int32_t type, const char* payload) {
+    if (type == VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED)
+        VantrelMessageAgent_SendMessage(static_cast<VantrelMessageAgentHandle>(agent), 12, payload);
+    return 1;
 }
 
-TEST_F(MessageAgentTest, RefusedStartsAndSendsLeaveTheAgentAsItWas) {
+TEST_F(MessageAgentTest, MessagesAreLittleEndianHeaderAndPayloadAnsweredBeforeTheyAreDelivered) {
+    RawPeerAgent peer;
+    EXPECT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "abc"));
+    EXPECT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, ""));
+    EXPECT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CLOSE, nullptr));
+    // The sender refuses a payload that no receiver would take.
+    EXPECT_EQ(0, VantrelMessageAgent_SendMessage(peer.agent, 11, std::string(16 * 1024 * 1024 + 1, 'q').c_str()));
+    EXPECT_EQ(std::string("\x10\0\0\0\x01\0\0\0\x08\0\0\0\x03\0\0\0abc", 19) +
+                  std::string("\x10\0\0\0\x01\0\0\0\x0b\0\0\0\0\0\0\0", 16) + messageBytes(3),
+              readAvailable(peer.remote));
+
+    // A header that arrives in pieces is assembled; the reply leaves before
+    // the callback runs, and the callback may send.
+    VantrelMessageAgent_SetMessageArrivedCallback(peer.agent, peer.agent, echo);
+    const std::string message = messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "hello");
+    for (const auto& [from, length] : {std::pair<size_t, size_t>{0, 10}, {10, 6}, {16, 5}}) {
+        sendRaw(peer.remote, message.substr(from, length));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(kReply + messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, "hello"), readBytes(peer.remote, 37));
+    ASSERT_TRUE(DruxTest::waitUntil([&] { return logLines().size() >= 7; }));
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "INFO: vantrel [test] initializing...\n",
+                              "INFO: SendMessage [VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED]\n",
+                              "INFO: SendMessage [VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME]\n",
+                              "INFO: SendMessage [VANTRELMESSAGETYPE_CLOSE]\n",
+                              "ERROR: Message payload exceeds the 16777216 byte limit; the message was not sent.\n",
+                              "INFO: ReceiveMessage [VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED]\n",
+                              "INFO: SendMessage [VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME]\n"}));
+}
+
+// Each message is followed by a HEARTBEAT: once both are delivered, the
+// replies that arrived tell which messages were answered.
+TEST_F(MessageAgentTest, InvalidHeadersAreWarnedDeliveredAsInvalidAndNotAnswered) {
+    const std::string size = "WARNING: Invalid message header size on incoming message.\n";
+    const std::string version = "WARNING: Invalid version on incoming message.\n";
+    const std::string type = "WARNING: Invalid message type.\n";
+    const struct {
+        std::string bytes;
+        std::vector<std::string> warnings;
+        std::string delivered, replies;
+    } cases[] = {
+        {headerBytes(20, 1, 8, 3) + "xyz", {size, type}, "38:xyz", kReply},
+        {headerBytes(16, 2, 8, 0), {version, type}, "38:(null)", kReply},
+        {headerBytes(16, 1, 38, 0), {type}, "38:(null)", kReply},
+        {headerBytes(16, 1, 1000, 2) + "zz", {type}, "38:zz", kReply},
+        {headerBytes(16, 1, 8, -5), {}, "8:(null)", kReply + kReply},
+        {messageBytes(VANTRELMESSAGETYPE_REPLY), {}, "5:(null)", kReply},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.delivered);
+        const size_t linesBefore = logLines().size();
+        RawPeerAgent peer;
+        sendRaw(peer.remote, c.bytes + messageBytes(VANTRELMESSAGETYPE_HEARTBEAT));
+        ASSERT_TRUE(peer.recorder.waitForCount(2));
+        EXPECT_EQ(peer.recorder.messages(), (std::vector<std::string>{c.delivered, "4:(null)"}));
+        EXPECT_EQ(c.replies, readAvailable(peer.remote));
+        const auto lines = logLines();
+        EXPECT_EQ(c.warnings, linesAmong({lines.begin() + static_cast<long>(linesBefore), lines.end()},
+                                         {size, version, type}));
+    }
+    // Heartbeats and replies pass without a line.
+    EXPECT_FALSE(logContains("[VANTRELMESSAGETYPE_HEARTBEAT]") || logContains("[VANTRELMESSAGETYPE_REPLY]"));
+}
+
+TEST_F(MessageAgentTest, ConnectionEndingMidMessageOrAnOversizedAnnouncementStopsReadingAndHeartbeats) {
+    const std::string closed = "WARNING: Received 0 bytes on Vantrel socket when data was expected.\n";
+    const std::string reset =
+        "WARNING: Failed to read from Vantrel socket buffer (this may indicate that the other side of the "
+        "connection has closed).\n";
+    const std::string oversized =
+        "WARNING: Message payload of 16777217 bytes exceeds the 16 MiB limit; closing the connection.\n";
+    enum End { kNone, kClose, kReset };
+    const struct {
+        std::string bytes;
+        End end;
+    } cases[] = {
+        {"", kClose},                                                // between two messages
+        {messageBytes(11, "abc").substr(0, 9), kClose},              // within the header
+        {messageBytes(11, "abcdef").substr(0, 19), kClose},          // within the payload
+        {headerBytes(16, 1, 11, 16 * 1024 * 1024) + "abc", kClose},  // the largest payload is read
+        {"", kReset},
+        {headerBytes(16, 1, 11, 16 * 1024 * 1024 + 1), kNone},  // refused before anything is allocated
+    };
+    for (const auto& c : cases) {
+        RawPeerAgent peer;
+        sendRaw(peer.remote, c.bytes);
+        if (c.end == kReset) {
+            const struct linger abort = {1, 0};
+            ASSERT_EQ(0, setsockopt(peer.remote, SOL_SOCKET, SO_LINGER, &abort, sizeof abort));
+            Drux::socketClose(peer.remote);
+            peer.remote = Drux::socketCreate();  // closed again by the destructor
+        } else if (c.end == kClose) {
+            Drux::socketShutdown(peer.remote);
+        }
+        ASSERT_TRUE(DruxTest::waitUntil([&] { return peer.agent->core->heartbeatActive.load() == 0; }));
+        EXPECT_EQ(1, peer.agent->core->isRunning.load());
+        EXPECT_TRUE(peer.recorder.messages().empty());
+    }
+    EXPECT_EQ(linesAmong(logLines(), {closed, reset, oversized}),
+              (std::vector<std::string>{closed, closed, closed, closed, reset, oversized}));
+    EXPECT_TRUE(logContains("INFO: [VantrelMessageAgent_ReadFromSocketInternal] "));
+}
+
+TEST_F(MessageAgentTest, RefusalsAreLoggedAndChangeNothing) {
     VantrelMessageAgentHandle idle = nullptr;
     ASSERT_EQ(1, VantrelMessageAgent_Create(&idle));
-    const size_t linesAfterCreate = logLines().size();
     EXPECT_EQ(0, VantrelMessageAgent_SendMessage(idle, VANTRELMESSAGETYPE_CLOSE, nullptr));
-    EXPECT_TRUE(logContains("ERROR: Cannot send messages when the MessageAgent isn't started.\n"));
     EXPECT_EQ(0, VantrelMessageAgent_Start(idle, 0));
-    EXPECT_TRUE(logContains("ERROR: Socket cannot be null.\n"));
-    int32_t running = -1, active = -1;
-    VantrelMessageAgent_GetIsRunning(idle, &running);
-    VantrelMessageAgent_GetHeartbeatActive(idle, &active);
-    EXPECT_EQ(0, running);
-    EXPECT_EQ(1, active);
-    const size_t linesBeforeDelete = logLines().size();
-    EXPECT_EQ(1, VantrelMessageAgent_Delete(&idle));
+    EXPECT_EQ(1, VantrelMessageAgent_Delete(&idle));  // never started: without a line
     EXPECT_EQ(nullptr, idle);
-    EXPECT_EQ(linesBeforeDelete, logLines().size());
-    EXPECT_EQ(linesAfterCreate + 2, linesBeforeDelete);  // only the two lines above
+    EXPECT_EQ(0, VantrelMessageAgent_Delete(&idle));
+    EXPECT_EQ(0, VantrelMessageAgent_SendMessage(nullptr, 3, "x"));
 
     RawPeerAgent peer;
-    EXPECT_EQ(0, VantrelMessageAgent_Start(peer.agent, peer.sockets.local));
-    EXPECT_TRUE(logContains("ERROR: This MessageAgent is already started.\n"));
-    EXPECT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CLOSE, nullptr));
-    EXPECT_EQ(messageBytes(VANTRELMESSAGETYPE_CLOSE), readAvailable(peer.sockets.remote));
+    VantrelMessageAgent_SetMessageArrivedCallback(peer.agent, nullptr, nullptr);
+    EXPECT_EQ(0, VantrelMessageAgent_Start(peer.agent, peer.local));
+    sendRaw(peer.remote, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "hi"));
+    EXPECT_EQ(kReply, readBytes(peer.remote, 16));  // answered all the same
+    ASSERT_TRUE(DruxTest::waitUntil([&] { return logLines().size() >= 7; }));
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "INFO: vantrel [test] initializing...\n",
+                              "ERROR: Cannot send messages when the MessageAgent isn't started.\n",
+                              "ERROR: Socket cannot be null.\n",
+                              "ERROR: VantrelMessageAgent_Delete was called without a MessageAgent.\n",
+                              "ERROR: VantrelMessageAgent_SendMessage was called without a MessageAgent.\n",
+                              "ERROR: This MessageAgent is already started.\n",
+                              "WARNING: Message arived, but there is no MessageArrivedCallback.\n"}));
 }
 
-TEST_F(MessageAgentTest, NullHandlesAreRefusedWithALine) {
-    VantrelMessageAgentHandle none = nullptr;
-    int32_t value = 0;
-    EXPECT_EQ(0, VantrelMessageAgent_Create(nullptr));
-    EXPECT_EQ(0, VantrelMessageAgent_SetMessageArrivedCallback(nullptr, nullptr, nullptr));
-    EXPECT_EQ(0, VantrelMessageAgent_Start(nullptr, 5));
-    EXPECT_EQ(0, VantrelMessageAgent_SendMessage(nullptr, 3, "x"));
-    EXPECT_EQ(0, VantrelMessageAgent_SetHeartbeatActive(nullptr, 1));
-    EXPECT_EQ(0, VantrelMessageAgent_GetHeartbeatActive(nullptr, &value));
-    EXPECT_EQ(0, VantrelMessageAgent_GetIsRunning(nullptr, &value));
-    EXPECT_EQ(0, VantrelMessageAgent_Delete(&none));
-    EXPECT_EQ(0, VantrelMessageAgent_Delete(nullptr));
-    EXPECT_TRUE(logContains("ERROR: VantrelMessageAgent_SendMessage was called without a MessageAgent.\n"));
-    EXPECT_TRUE(logContains("ERROR: VantrelMessageAgent_Delete was called without a MessageAgent.\n"));
-    EXPECT_EQ(9u, logLines().size() - 1);  // one ERROR line each, after the log's first line
-}
-
-TEST_F(MessageAgentTest, MessageWithoutCallbackIsAnsweredWarnedAndDropped) {
-    RawPeerAgent peer(false);
-    sendRaw(peer.sockets.remote, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "hi"));
-    EXPECT_EQ(headerBytes(16, 1, 5, 0), readBytes(peer.sockets.remote, 16));
-    EXPECT_TRUE(DruxTest::waitUntil(
-        [&] { return logContains("WARNING: Message arived, but there is no MessageArrivedCallback.\n"); }));
-    EXPECT_FALSE(logContains("ReceiveMessage"));
-}
-
-TEST_F(MessageAgentTest, HeartbeatsLeaveEveryIntervalOfTheClockAndOnlyWhileTheFlagIsOne) {
+TEST_F(MessageAgentTest, HeartbeatsFollowTheClockAndTheFlagAndDeletionLeavesAStuckReaderItsState) {
     RawPeerAgent peer;
     // Whole seconds are compared, so 23.5 s is short of the interval whatever
     // the sub-second phase, and 2 s more always completes it.
-    Drux::testing::advanceClock(23500);
-    EXPECT_EQ("", readAvailable(peer.sockets.remote, 100));
-    Drux::testing::advanceClock(2000);
-    EXPECT_EQ(kHeartbeat, readBytes(peer.sockets.remote, 16));
-    Drux::testing::advanceClock(23500);
-    EXPECT_EQ("", readAvailable(peer.sockets.remote, 100));
-    Drux::testing::advanceClock(2000);
-    EXPECT_EQ(kHeartbeat, readBytes(peer.sockets.remote, 16));
-
+    for (int round = 0; round < 2; ++round) {
+        Drux::testing::advanceClock(23500);
+        EXPECT_EQ("", readAvailable(peer.remote, 100));
+        Drux::testing::advanceClock(2000);
+        EXPECT_EQ(kHeartbeat, readBytes(peer.remote, 16));
+    }
     // Only 1 lets heartbeats out; the stamp stands still meanwhile, so the
     // heartbeat is due at once when the flag is 1 again.
     EXPECT_EQ(1, VantrelMessageAgent_SetHeartbeatActive(peer.agent, 2));
-    EXPECT_EQ(2, peer.heartbeatActive());
+    EXPECT_EQ(2, peer.agent->core->heartbeatActive.load());
     Drux::testing::advanceClock(60000);
-    EXPECT_EQ("", readAvailable(peer.sockets.remote, 100));
+    EXPECT_EQ("", readAvailable(peer.remote, 100));
     VantrelMessageAgent_SetHeartbeatActive(peer.agent, 1);
-    EXPECT_EQ(kHeartbeat, readBytes(peer.sockets.remote, 16));
-    EXPECT_EQ("", readAvailable(peer.sockets.remote, 100));
+    EXPECT_EQ(kHeartbeat, readBytes(peer.remote, 16));
+    EXPECT_EQ("", readAvailable(peer.remote, 100));
     EXPECT_FALSE(logContains("SendMessage"));
-}
 
-TEST_F(MessageAgentTest, FailedHeartbeatStillAdvancesTheStamp) {
-    RawPeerAgent peer;
-    Drux::socketShutdown(peer.sockets.local);  // every send now fails; the reader ends
-    ASSERT_TRUE(DruxTest::waitUntil([&] { return peer.heartbeatActive() == 0; }));
-    VantrelMessageAgent_SetHeartbeatActive(peer.agent, 1);  // heartbeats on the dead connection
-    Drux::testing::advanceClock(26000);
-    ASSERT_TRUE(DruxTest::waitUntil([&] { return logContains("WARNING: Failed to send to socket.\n"); }));
-    const auto countFailures = [&] {
-        return linesAmong(logLines(), {"WARNING: Failed to send to socket.\n"}).size();
-    };
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(1u, countFailures());  // no retry before the next interval
-    Drux::testing::advanceClock(26000);
-    EXPECT_TRUE(DruxTest::waitUntil([&] { return countFailures() == 2; }));
-}
-
-TEST_F(MessageAgentTest, ConcurrentSendersNeverInterleaveAndCallbacksMaySend) {
-    SocketPair sockets = connectedPair();
-    VantrelMessageAgentHandle sender = nullptr, receiver = nullptr;
-    Recorder atSender;
-    struct Echo {
-        VantrelMessageAgentHandle* agent;
-        Recorder recorder;
-    } echo{&receiver, {}};
-    VantrelMessageAgent_Create(&sender);
-    VantrelMessageAgent_Create(&receiver);
-    VantrelMessageAgent_SetMessageArrivedCallback(sender, &atSender, &Recorder::callback);
-    VantrelMessageAgent_SetMessageArrivedCallback(receiver, &echo, [](void* data, int32_t type, const char* payload) {
-        auto* e = static_cast<Echo*>(data);
-        Recorder::callback(&e->recorder, type, payload);
-        // Sending from inside the callback, on the same agent, must not block.
-        if (type == VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME && payload != nullptr && payload[0] == 'E')
-            VantrelMessageAgent_SendMessage(*e->agent, VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, "echo");
-        return 1;
-    });
-    ASSERT_EQ(1, VantrelMessageAgent_Start(sender, sockets.local));
-    ASSERT_EQ(1, VantrelMessageAgent_Start(receiver, sockets.remote));
-
-    constexpr int kThreads = 4, kPerThread = 150;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            // Each thread's payloads have their own letter and length.
-            const std::string payload(static_cast<size_t>(3000 + 7000 * t), static_cast<char>('a' + t));
-            for (int i = 0; i < kPerThread; ++i)
-                EXPECT_EQ(1, VantrelMessageAgent_SendMessage(sender, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME,
-                                                             payload.c_str()));
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    VantrelMessageAgent_SendMessage(sender, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "E");
-    VantrelMessageAgent_SendMessage(sender, VANTRELMESSAGETYPE_GAMECLIENT_STOPPED, "");
-    ASSERT_TRUE(echo.recorder.waitForCount(kThreads * kPerThread + 2, 20000));
-
-    int perLetter[kThreads] = {};
-    for (const auto& message : echo.recorder.messages()) {
-        if (message.type == VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME && message.payload != std::string("E")) {
-            ASSERT_TRUE(message.payload.has_value());
-            const int t = message.payload->front() - 'a';
-            ASSERT_TRUE(t >= 0 && t < kThreads);
-            EXPECT_EQ(std::string(static_cast<size_t>(3000 + 7000 * t), static_cast<char>('a' + t)), *message.payload);
-            ++perLetter[t];
-        }
-    }
-    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(kPerThread, perLetter[t]);
-    bool stopped = false;
-    for (const auto& message : echo.recorder.messages())
-        if (message.type == VANTRELMESSAGETYPE_GAMECLIENT_STOPPED) {
-            stopped = true;
-            EXPECT_FALSE(message.payload.has_value());  // an empty string arrives as no payload
-        }
-    EXPECT_TRUE(stopped);
-
-    // A reply for each of the sender's messages, and the echo.
-    ASSERT_TRUE(atSender.waitForCount(kThreads * kPerThread + 3, 20000));
-    bool echoed = false;
-    for (const auto& message : atSender.messages())
-        echoed = echoed || (message.type == VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME && message.payload == "echo");
-    EXPECT_TRUE(echoed);
-    EXPECT_FALSE(logContains("Invalid"));
-
-    for (SocketHandle s : {sockets.local, sockets.remote}) Drux::socketShutdown(s);
-    VantrelMessageAgent_Delete(&sender);
-    VantrelMessageAgent_Delete(&receiver);
-    for (SocketHandle s : {sockets.local, sockets.remote}) Drux::socketClose(s);
-}
-
-TEST_F(MessageAgentTest, DeletionIsPromptAfterShutdownAndBoundedWithout) {
-    {
-        RawPeerAgent peer;
-        settle(peer);
-        Drux::socketShutdown(peer.sockets.local);
-        const auto start = std::chrono::steady_clock::now();
-        VantrelMessageAgent_Delete(&peer.agent);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-        EXPECT_FALSE(logContains("failed to shut down"));
-        EXPECT_TRUE(logContains("WARNING: Received 0 bytes on Vantrel socket when data was expected.\n"));
-    }
     // An owner that deletes without shutting the socket down leaves the reader
-    // blocked: deletion gives up after the wait and the reader, which still
-    // holds the agent's state, ends later when the socket is shut.
+    // stuck in its receive: deletion gives up after the wait, and the reader,
+    // which still holds the agent's state, ends later when the socket is shut.
     Drux::testing::figures().threadShutdownWaitMs = 50;
-    RawPeerAgent peer;
-    settle(peer);
     const boost::weak_ptr<Drux::AgentCore> state = peer.agent->core;
     VantrelMessageAgent_Delete(&peer.agent);
     EXPECT_TRUE(logContains("WARNING: SocketThread failed to shut down correctly.\n"));
     EXPECT_FALSE(logContains("HeartbeatThread failed"));
     EXPECT_FALSE(state.expired());
-    sendRaw(peer.sockets.remote, messageBytes(VANTRELMESSAGETYPE_CLOSE));  // dropped: not running
+    sendRaw(peer.remote, messageBytes(VANTRELMESSAGETYPE_CLOSE));  // dropped: not running
     EXPECT_TRUE(DruxTest::waitUntil([&] { return state.expired(); }));
-    EXPECT_EQ("", readAvailable(peer.sockets.remote, 100));
+    EXPECT_EQ("", readAvailable(peer.remote, 100));
+}
+
+TEST_F(MessageAgentTest, ConcurrentSendersNeverInterleave) {
+    RawPeerAgent peer;
+    constexpr int kThreads = 4, kPerThread = 150;
+    // Each thread's payloads have their own letter and length.
+    std::vector<std::string> messages;
+    std::vector<std::thread> threads;
+    size_t total = 0;
+    for (int t = 0; t < kThreads; ++t) {
+        messages.push_back(messageBytes(11, std::string(static_cast<size_t>(3000 + 7000 * t), 'a' + t)));
+        total += kPerThread * messages.back().size();
+        threads.emplace_back([&peer, payload = messages.back().substr(16)] {
+            for (int i = 0; i < kPerThread; ++i)
+                EXPECT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, 11, payload.c_str()));
+        });
+    }
+    const std::string stream = readBytes(peer.remote, total, 20000);
+    for (std::thread& thread : threads) thread.join();
+    ASSERT_EQ(total, stream.size());
+    int perThread[kThreads] = {};
+    for (size_t at = 0; at < stream.size();) {
+        const int t = stream[at + 16] - 'a';
+        ASSERT_TRUE(t >= 0 && t < kThreads && stream.compare(at, messages[t].size(), messages[t]) == 0) << at;
+        at += messages[t].size();
+        ++perThread[t];
+    }
+    for (int count : perThread) EXPECT_EQ(kPerThread, count);
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
-// The listening server: its start and broadcast rules, the order of its
-// clients, and deletion with clients still connected.
+// The launcher's listening server (its start and broadcast rules, the order of
+// its clients, deletion with clients still connected) and the game side's
+// client connection.
 #include <thread>
 
-#include "messaging/agent_internal.h"
-#include "messaging/server.h"
+#include "messaging/client.h"
 #include "messaging/server_internal.h"
 #include "messaging_test_support.h"
 
@@ -11,10 +11,13 @@ using namespace MessagingTest;
 
 namespace {
 
+// Larger than what the loopback buffers hold: a broadcast of it stalls at each
+// client until the test drains that client.
+const std::string kBig(8 * 1024 * 1024, 'p');
+
 class ServerTest : public DruxTest::LoggedTest {
 protected:
     void TearDown() override {
-        Drux::setDefaultBroadcastServerProvider(nullptr);
         if (server != nullptr) VantrelServer_Delete(&server);
         for (SocketHandle s : clients) Drux::socketClose(s);
         DruxTest::LoggedTest::TearDown();
@@ -27,20 +30,17 @@ protected:
         return Drux::socketLocalPort(server->listenSocket);
     }
 
-    size_t listed() const {
-        size_t n = 0;
-        for (auto* node = server->clients.load(); node != nullptr; node = node->next) ++n;
-        return n;
-    }
-
     // Connects one raw client and waits until the server has listed it.
     SocketHandle connectClient(uint16_t port) {
-        const size_t before = listed();
-        const SocketHandle s = Drux::socketCreate();
-        EXPECT_TRUE(Drux::socketConnect(s, port));
-        clients.push_back(s);
-        EXPECT_TRUE(DruxTest::waitUntil([&] { return listed() == before + 1; }));
-        return s;
+        const VantrelServerClientNode* head = server->clients.load();
+        clients.push_back(Drux::socketCreate());
+        EXPECT_TRUE(Drux::socketConnect(clients.back(), port));
+        EXPECT_TRUE(DruxTest::waitUntil([&] { return server->clients.load() != head; }));
+        return clients.back();
+    }
+
+    std::thread broadcastBig() {
+        return std::thread([s = server] { EXPECT_EQ(1, VantrelServer_SendMessageToAllClients(s, 11, kBig.c_str())); });
     }
 
     VantrelServerHandle server = nullptr;
@@ -48,91 +48,28 @@ protected:
     std::vector<SocketHandle> clients;
 };
 
-TEST_F(ServerTest, StartAndBroadcastRules) {
-    ASSERT_EQ(1, VantrelServer_Create(&server));
-    EXPECT_EQ(0, VantrelServer_SendMessageToAllClients(server, VANTRELMESSAGETYPE_CLOSE, nullptr));
-    EXPECT_TRUE(logContains("ERROR: Server cannot send messages until it is started.\n"));
-    ASSERT_EQ(1, VantrelServer_Start(server, 0));
-    EXPECT_EQ(0, VantrelServer_Start(server, 0));
-    EXPECT_TRUE(logContains("ERROR: Server is already running.\n"));
-    EXPECT_EQ(1, VantrelServer_SendMessageToAllClients(server, VANTRELMESSAGETYPE_CLOSE, nullptr));
-    EXPECT_TRUE(logContains("INFO: No clients are currently connected.\n"));
-
-    // A null server means the installed provider's server; without one, 0 and no line.
-    const size_t lines = logLines().size();
-    EXPECT_EQ(0, VantrelServer_SendMessageToAllClients(nullptr, VANTRELMESSAGETYPE_CLOSE, nullptr));
-    Drux::setDefaultBroadcastServerProvider([]() -> VantrelServerHandle { return nullptr; });
-    EXPECT_EQ(0, VantrelServer_SendMessageToAllClients(nullptr, VANTRELMESSAGETYPE_CLOSE, nullptr));
-    EXPECT_EQ(lines, logLines().size());
-    static VantrelServerHandle provided;
-    provided = server;
-    Drux::setDefaultBroadcastServerProvider([] { return provided; });
-    const SocketHandle client = connectClient(Drux::socketLocalPort(server->listenSocket));
-    EXPECT_EQ(1, VantrelServer_SendMessageToAllClients(nullptr, VANTRELMESSAGETYPE_CLOSE, nullptr));
-    EXPECT_EQ(messageBytes(VANTRELMESSAGETYPE_CLOSE), readBytes(client, 16));
-
-    VantrelServerHandle none = nullptr;
-    EXPECT_EQ(0, VantrelServer_Delete(&none));
-    EXPECT_EQ(0, VantrelServer_Delete(nullptr));
-    EXPECT_TRUE(logContains("ERROR: VantrelServer is not yet initialized.\n"));
-    EXPECT_EQ(0, VantrelServer_Start(nullptr, 0));
-    EXPECT_EQ(0, VantrelServer_SetMessageArrivedCallback(nullptr, nullptr, nullptr));
-    EXPECT_TRUE(logContains("ERROR: VantrelServer_Start was called without a VantrelServer.\n"));
-}
-
-TEST_F(ServerTest, DeletingANeverStartedServerWaitsForNothingAndLogsNothing) {
-    ASSERT_EQ(1, VantrelServer_Create(&server));
-    const size_t lines = logLines().size();
+TEST_F(ServerTest, StartBroadcastAndDeleteRules) {
+    VantrelServerHandle idle = nullptr;
+    ASSERT_EQ(1, VantrelServer_Create(&idle));
+    EXPECT_EQ(0, VantrelServer_SendMessageToAllClients(idle, VANTRELMESSAGETYPE_CLOSE, nullptr));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(1, VantrelServer_Delete(&server));
+    EXPECT_EQ(1, VantrelServer_Delete(&idle));  // never started: waits for nothing, logs nothing
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
-    EXPECT_EQ(nullptr, server);
-    EXPECT_EQ(lines, logLines().size());
+    EXPECT_EQ(nullptr, idle);
+    EXPECT_EQ(0, VantrelServer_Delete(&idle));
+    EXPECT_EQ(0, VantrelServer_Start(nullptr, 0));
+    startServer();
+    EXPECT_EQ(0, VantrelServer_Start(server, 0));
+    EXPECT_EQ(1, VantrelServer_SendMessageToAllClients(server, VANTRELMESSAGETYPE_CLOSE, nullptr));
+    EXPECT_EQ(logLines(), (std::vector<std::string>{"INFO: vantrel [test] initializing...\n",
+                                                    "ERROR: Server cannot send messages until it is started.\n",
+                                                    "ERROR: VantrelServer is not yet initialized.\n",
+                                                    "ERROR: VantrelServer_Start was called without a VantrelServer.\n",
+                                                    "ERROR: Server is already running.\n",
+                                                    "INFO: No clients are currently connected.\n"}));
 }
 
-TEST_F(ServerTest, BroadcastReachesTheNewestClientFirst) {
-    const uint16_t port = startServer();
-    const SocketHandle first = connectClient(port);
-    const SocketHandle second = connectClient(port);
-    const SocketHandle third = connectClient(port);
-    // A payload larger than what the loopback buffers hold: the broadcast
-    // stalls at each client until the test drains it, which shows the order.
-    const std::string payload(8 * 1024 * 1024, 'p');
-    const size_t size = 16 + payload.size();
-    std::thread broadcaster([&] {
-        EXPECT_EQ(1, VantrelServer_SendMessageToAllClients(server, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME,
-                                                          payload.c_str()));
-    });
-    // While the broadcast stalls at one client, the clients after it have nothing.
-    std::string atThird = readBytes(third, 1);
-    EXPECT_EQ("", readAvailable(second, 50));
-    EXPECT_EQ("", readAvailable(first, 0));
-    atThird += readBytes(third, size - 1);
-    std::string atSecond = readBytes(second, 1);
-    EXPECT_EQ("", readAvailable(first, 50));
-    atSecond += readBytes(second, size - 1);
-    const std::string atFirst = readBytes(first, size);
-    broadcaster.join();
-    const std::string expected = messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, payload);
-    EXPECT_TRUE(atThird == expected && atSecond == expected && atFirst == expected);
-    EXPECT_EQ(3u, linesAmong(logLines(), {"INFO: SendMessage [VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME]\n"}).size());
-}
-
-TEST_F(ServerTest, DeadClientStaysListedAndOthersStillReceive) {
-    const uint16_t port = startServer();
-    const SocketHandle leaving = connectClient(port);
-    const SocketHandle staying = connectClient(port);
-    Drux::socketShutdown(leaving);
-    auto* deadNode = server->clients.load()->next;
-    ASSERT_TRUE(DruxTest::waitUntil([&] { return deadNode->agent->core->heartbeatActive.load() == 0; }));
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(1, VantrelServer_SendMessageToAllClients(server, VANTRELMESSAGETYPE_CLOSE, nullptr));
-    EXPECT_EQ(2u, listed());
-    EXPECT_EQ(1, deadNode->agent->core->isRunning.load());
-    EXPECT_EQ(messageBytes(3) + messageBytes(3) + messageBytes(3), readBytes(staying, 48));
-}
-
-TEST_F(ServerTest, CallbackReachesOnlyClientsAcceptedAfterItWasSet) {
+TEST_F(ServerTest, ClientsKeepTheCallbackOfTheirAcceptAndADeadOneStaysListed) {
     const uint16_t port = startServer();
     const SocketHandle early = connectClient(port);
     Recorder later;
@@ -140,45 +77,96 @@ TEST_F(ServerTest, CallbackReachesOnlyClientsAcceptedAfterItWasSet) {
     const SocketHandle late = connectClient(port);
     sendRaw(early, messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "early"));
     sendRaw(late, messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "late"));
-    ASSERT_TRUE(recorder.waitForCount(1));
-    ASSERT_TRUE(later.waitForCount(1));
-    EXPECT_EQ("early", recorder.messages()[0].payload.value_or(""));
-    EXPECT_EQ("late", later.messages()[0].payload.value_or(""));
-    EXPECT_EQ(1u, recorder.count());
-    EXPECT_EQ(1u, later.count());
+    ASSERT_TRUE(recorder.waitForCount(1) && later.waitForCount(1));
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{"8:early"});
+    EXPECT_EQ(later.messages(), std::vector<std::string>{"8:late"});
+
+    Drux::socketShutdown(early);
+    VantrelServerClientNode* dead = server->clients.load()->next;
+    ASSERT_TRUE(DruxTest::waitUntil([&] { return dead->agent->core->heartbeatActive.load() == 0; }));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(1, VantrelServer_SendMessageToAllClients(server, 3, nullptr));
+    EXPECT_EQ(dead, server->clients.load()->next);
+    EXPECT_EQ(1, dead->agent->core->isRunning.load());
+    // Each broadcast still hands the message to the dead client's agent too.
+    EXPECT_EQ(6u, linesAmong(logLines(), {"INFO: SendMessage [VANTRELMESSAGETYPE_CLOSE]\n",
+                                          "WARNING: Failed to send to socket.\n"}).size());
+    EXPECT_EQ(headerBytes(16, 1, 5, 0) + messageBytes(3) + messageBytes(3) + messageBytes(3), readBytes(late, 64));
 }
 
-TEST_F(ServerTest, DeletionWithConnectedClientsIsPromptAndClosesEveryConnection) {
-    const uint16_t port = startServer();
-    for (int i = 0; i < 5; ++i) connectClient(port);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(1, VantrelServer_Delete(&server));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-    EXPECT_EQ(nullptr, server);
-    EXPECT_FALSE(logContains("shut down correctly"));
-    EXPECT_FALSE(logContains("Unable to close"));
-    for (SocketHandle client : clients) EXPECT_TRUE(closedByPeer(client));
-    const SocketHandle refused = Drux::socketCreate();
-    EXPECT_FALSE(Drux::socketConnect(refused, port));
-    Drux::socketClose(refused);
+// Whether the other end closes the connection (after any data still on its way).
+bool closedByPeer(SocketHandle socket) {
+    Drux::Interrupter never;
+    std::vector<char> buffer(64 * 1024);
+    for (size_t got = 1; Drux::waitReadable(socket, never, 2000) == Drux::WaitResult::Readable;)
+        if (!Drux::socketReceive(socket, buffer.data(), buffer.size(), &got) || got == 0) return true;
+    return false;
 }
 
-TEST_F(ServerTest, DeletionEndsABroadcastStalledOnAClientBeforeFreeingIt) {
-    const uint16_t port = startServer();
-    connectClient(port);
-    const SocketHandle newest = connectClient(port);
-    const VantrelServerHandle handle = server;
-    const std::string payload(8 * 1024 * 1024, 'p');
-    std::thread broadcaster([&] {
-        EXPECT_EQ(1, VantrelServer_SendMessageToAllClients(handle, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME,
-                                                          payload.c_str()));
-    });
-    ASSERT_EQ(1u, readBytes(newest, 1).size());  // under way, and stalled: nobody reads on
+TEST_F(ServerTest, BroadcastReachesTheNewestClientFirstAndDeletionEndsOneThatStalls) {
+    for (const uint16_t port = startServer(); clients.size() < 3;) connectClient(port);
+    std::thread broadcaster = broadcastBig();
+    // While the broadcast stalls at one client, the clients accepted before it have nothing.
+    for (size_t i = clients.size(); i-- > 0;) {
+        const std::string head = readBytes(clients[i], 1);
+        for (size_t j = 0; j < i; ++j) EXPECT_EQ("", readAvailable(clients[j], 50)) << i;
+        EXPECT_TRUE(messageBytes(11, kBig) == head + readBytes(clients[i], 16 + kBig.size() - 1)) << i;
+    }
+    broadcaster.join();
+    EXPECT_EQ(3u, linesAmong(logLines(), {"INFO: SendMessage [VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME]\n"}).size());
+
+    // Deleted while a broadcast stalls: the broadcast fails there and ends,
+    // and every connection is closed, without waiting out any thread.
+    broadcaster = broadcastBig();
+    ASSERT_EQ(1u, readBytes(clients.back(), 1).size());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(1, VantrelServer_Delete(&server));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
     broadcaster.join();
     EXPECT_TRUE(logContains("WARNING: Failed to send to socket.\n"));
+    EXPECT_FALSE(logContains("shut down correctly") || logContains("Unable to close"));
+    for (SocketHandle client : clients) EXPECT_TRUE(closedByPeer(client));
+}
+
+class ClientTest : public DruxTest::LoggedTest {};
+
+TEST_F(ClientTest, RefusedStartCanBeRetriedAndAStartedClientStaysStarted) {
+    // Bound but not yet listening: connects to this port are refused.
+    const SocketHandle listening = Drux::socketCreate();
+    ASSERT_TRUE(Drux::socketBind(listening, 0));
+    const uint16_t port = Drux::socketLocalPort(listening);
+    VantrelClient *client = nullptr, *idle = nullptr;
+    ASSERT_EQ(1, VantrelClient_Create(&client));
+    EXPECT_EQ(0, VantrelClient_Start(client, port));
+    EXPECT_EQ(0, client->isStarted.load());
+
+    ASSERT_TRUE(Drux::socketListen(listening));
+    ASSERT_EQ(1, VantrelClient_Start(client, port));
+    EXPECT_EQ(1, client->isStarted.load());
+    SocketHandle launcher = Drux::kInvalidSocket;
+    ASSERT_TRUE(Drux::socketAccept(listening, &launcher));
+    EXPECT_EQ(0, VantrelClient_Start(client, port));
+    EXPECT_EQ(1, VantrelMessageAgent_SendMessage(client->agent, VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "abc"));
+    EXPECT_EQ(messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "abc"), readBytes(launcher, 19));
+
+    // The launcher going away leaves the client started with heartbeats off.
+    Drux::socketClose(launcher);
+    ASSERT_TRUE(DruxTest::waitUntil([&] { return client->agent->core->heartbeatActive.load() == 0; }));
+    EXPECT_EQ(0, VantrelClient_Start(client, port));
+    EXPECT_EQ(1, VantrelClient_Delete(&client));
+    EXPECT_EQ(nullptr, client);
+    EXPECT_EQ(0, VantrelClient_Delete(&client));
+    Drux::socketClose(listening);
+
+    EXPECT_TRUE(logContains("INFO: [VantrelClient_Start] Connection refused\nERROR: Unable to connect to server.\n"));
+    EXPECT_EQ(2u, linesAmong(logLines(), {"ERROR: This client has already been started.\n"}).size());
+    EXPECT_TRUE(logContains("ERROR: VantrelClient_Delete was called without a client.\n"));
+    // A client that never started is deleted at once and without a line.
+    ASSERT_EQ(1, VantrelClient_Create(&idle));
+    const size_t lines = logLines().size();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(1, VantrelClient_Delete(&idle));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_EQ(lines, logLines().size());
 }
 
 }  // namespace
