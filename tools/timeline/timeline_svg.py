@@ -42,7 +42,7 @@ MESSAGE = re.compile(r'^(->|<-) launcher  ([A-Z_]+)(?: "(.*)")?(?: \(preload cha
 PRELOAD = re.compile(r'^<- launcher  (credentials|play) \(AIR port\)(?:: (.*))?$')
 LAUNCHER_SENDS = re.compile(r'^-> AIR client  ([A-Z_]+)$')
 
-LANE_GAP, LEFT, TOP, ROW, NOTE_WIDTH = 230, 110, 70, 30, 210
+LANE_GAP, LEFT, TOP, ROW, NOTE_WIDTH = 230, 170, 70, 30, 210
 
 
 def read(path):
