@@ -1,8 +1,9 @@
 """The dissector over a written capture of crafted bytes: several messages in one
 segment, one message across three segments, REPLYs matched to what they
 answer (on both sides, after Wireshark's second pass), every kind of malformed
-header flagged, the heuristic on other ports."""
+header flagged, the heuristic on other ports, every type by the library's name."""
 import os
+import re
 import tempfile
 import unittest
 
@@ -44,6 +45,9 @@ class CraftedCaptureTest(unittest.TestCase):
         frames["heuristic"] = pcap.send(50002, 40000, message(8) + message(36, "all"))
         pcap.connect(50003, 40001)
         frames["not ours"] = pcap.send(50003, 40001, b"just some text, not a header at all\n")
+        # Every real type, in one segment.
+        pcap.connect(50004, LAUNCHER)
+        frames["every type"] = pcap.send(50004, LAUNCHER, b"".join(message(t) for t in range(38)))
         cls.frame = frames
         with tempfile.TemporaryDirectory() as work:
             path = os.path.join(work, "crafted.pcap")
@@ -71,6 +75,13 @@ class CraftedCaptureTest(unittest.TestCase):
                 self.assertEqual(self.field(frame, "drux.type_name"), [PREFIX + n for n in names])
                 self.assertEqual(self.field(frame, "drux.payload"), payloads)
                 self.assertEqual(self.field(frame, "_ws.expert.message"), [])
+
+    def test_every_type_has_the_library_name(self):
+        with open(os.environ["DRUX_ENUM_NAMES"]) as source:
+            table = re.search(r"kMessageTypeNames\[\] = \{(.*?)\};", source.read(), re.S).group(1)
+        names = re.findall(r'"([A-Z_]+)"', table)
+        self.assertEqual(len(names), 38)
+        self.assertEqual(self.field("every type", "drux.type_name"), names)
 
     def test_each_reply_answers_the_oldest_unanswered_message_the_other_way(self):
         f = self.frame
