@@ -96,9 +96,11 @@ class LiveCaptureTest(unittest.TestCase):
             return [line.rstrip("\n").split("\t", 2) for line in lines]
 
     def end_the_run(self):
-        for _, who, text in self.notes() if os.path.exists(self.timeline) else []:
-            if text.startswith("pid ") and program_running(int(text.split()[1].rstrip(":"))):
-                os.kill(int(text.split()[1].rstrip(":")), signal.SIGKILL)
+        """Kills whatever program of the run still runs (each noted its pid)."""
+        for _, _, text in self.notes() if os.path.exists(self.timeline) else []:
+            pid = int(text.split()[1].rstrip(":")) if text.startswith("pid ") else 0
+            if pid and program_running(pid):
+                os.kill(pid, signal.SIGKILL)
 
     def test_every_noted_message_is_decoded_with_its_type_and_payload(self):
         dumpcap, capture = self.start_capture()

@@ -101,9 +101,10 @@ drux.experts = { e.malformed, e.unmatched }
 -- A message is known by its frame and its place among the messages that
 -- frame carries; the place is counted afresh for every dissection of the
 -- frame (the post-dissector below resets the count).
-local unanswered = {} -- direction key -> { first = n, last = n, [i] = message key }
+local unanswered = {} -- direction key -> { first = n, last = n, [i] = { key, frame, type } }
 local matched = {}    -- message key -> { frame = n, type = t } on both sides of a match
 local placed = { frame = -1, count = 0 }
+local queued = {}     -- message key -> true once the first pass has taken it into account
 -- direction key -> frame of an oversized header: the receiver closes the
 -- connection there, so nothing later in that direction is read as a message;
 -- frame -> that frame, for the frames after it.
@@ -152,6 +153,7 @@ end
 function drux.init()
     unanswered = {}
     matched = {}
+    queued = {}
     closed_at = {}
     after_close = {}
     placed = { frame = -1, count = 0 }
@@ -207,7 +209,8 @@ local function dissect_message(tvb, pinfo, tree, offset, info)
         return HEADER_SIZE + payload_bytes
     end
 
-    if not pinfo.visited and not matched[key] then
+    if not pinfo.visited and not queued[key] then
+        queued[key] = true
         if type == REPLY then answer(pinfo, key) else remember(pinfo, key, type) end
     end
     local match = matched[key]
