@@ -4,12 +4,12 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <set>
 
 #include "core/platform/clock.h"
 #include "core/platform/interrupter.h"
 #include "core/platform/process.h"
+#include "core/platform/state_lock.h"
 
 namespace Drux {
 
@@ -33,7 +33,7 @@ public:
     bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs);
 
 private:
-    mutable std::mutex mutex_;
+    mutable StateLock mutex_;
     bool interrupted_ = false;
     std::set<Waker*> sleeping_;
     std::set<Interrupter*> waitingForExit_;

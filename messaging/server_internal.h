@@ -3,14 +3,13 @@
 
 #include <boost/shared_ptr.hpp>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 #include "VantrelMessageAgent.h"
 #include "VantrelServer.h"
 #include "core/platform/clock.h"
 #include "core/platform/socket.h"
+#include "core/platform/state_lock.h"
 #include "core/platform/thread.h"
 
 // One accepted connection. A node is complete before it is linked in and is
@@ -37,8 +36,8 @@ struct VantrelServer {
     // Broadcasts walking the client list; deletion frees no node before they
     // end. Counted under a lock so that the last one's notification is its
     // final touch of the server.
-    std::mutex broadcastLock;
-    std::condition_variable broadcastsEnded;
+    Drux::StateLock broadcastLock;
+    Drux::StateCondition broadcastsEnded;
     int32_t activeBroadcasts = 0;
 };
 

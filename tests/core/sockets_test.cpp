@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "core/platform/interrupter.h"
 #include "core/platform/socket.h"
 #include "core/platform/thread.h"
 #include "support/test_support.h"
@@ -46,6 +47,23 @@ TEST(Sockets, ShutdownWakesABlockedReaderAndLaterSendsFailWithoutSigpipe) {
     size_t sent = 0;
     EXPECT_FALSE(Drux::socketSend(c.client, "data", 4, &sent));
     EXPECT_EQ(Drux::lastSocketError(), EPIPE);
+}
+
+TEST(Sockets, AnInterrupterStaysSignalledUntilResetAndThenWakesAgain) {
+    Connection c;
+    Drux::Interrupter interrupter;
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, 0), Drux::WaitResult::TimedOut);
+    interrupter.signal();
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, 0), Drux::WaitResult::Interrupted);
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, -1), Drux::WaitResult::Interrupted);
+    interrupter.reset();
+    interrupter.reset();  // resetting an unsignalled one changes nothing
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, 0), Drux::WaitResult::TimedOut);
+    size_t sent = 0;
+    ASSERT_TRUE(Drux::socketSend(c.client, "x", 1, &sent));
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, -1), Drux::WaitResult::Readable);
+    interrupter.signal();  // re-armed: a later signal wakes a wait again
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, 0), Drux::WaitResult::Interrupted);
 }
 
 TEST(Sockets, BindSucceedsWhileThePortIsInTimeWait) {
