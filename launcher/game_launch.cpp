@@ -41,9 +41,10 @@ int32_t StartWatchedGame(VantrelServerControllerStruct* controller, const char* 
     controller->watchedGameStart = 0;
     controller->gameEndReported = 0;
     controller->gameKillRequested = 0;
-    const int32_t result = VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, commandLine);
-    if (result == 1) controller->watchedGameStart = nextGameStart();
-    return result;
+    // Watched from before the start: the game's process is recorded as soon as
+    // it exists, and a poll during the start's pauses may find it gone.
+    controller->watchedGameStart = nextGameStart();
+    return VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, commandLine);
 }
 
 GameWaitResult WaitWhileGameRuns() {

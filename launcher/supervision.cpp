@@ -25,6 +25,12 @@ bool isRunning(int32_t processType) {
     return running != 0;
 }
 
+// Whether the game started last has a process (its start has got that far).
+bool gameProcessRecorded() {
+    const VantrelProcessHelperState* helper = ProcessHelperState();
+    return helper != nullptr && helper->gameProcessId.load() != 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -37,8 +43,10 @@ VANTREL_API int32_t VantrelServerController_ProcessEvents(void) {
 
         const uint32_t now = Drux::tickSeconds();
         // Taken before the game is looked at: a game started after the look
-        // has a new serial and is not taken for the one found gone.
+        // has a new serial and is not taken for the one found gone, and a game
+        // whose process did not exist yet is not taken for one that has ended.
         const uint32_t watchedGame = controller->watchedGameStart.load();
+        const bool gameLaunched = gameProcessRecorded();
         const bool airRunning = isRunning(VANTRELPROCESSTYPE_AIR);
         const bool gameRunning = isRunning(VANTRELPROCESSTYPE_GAME);
         const uint32_t grace = Drux::figures().stopGraceMs;
@@ -59,7 +67,7 @@ VANTREL_API int32_t VantrelServerController_ProcessEvents(void) {
 
         if (gameRunning) {
             if (isStale(now, controller->gameHeartbeatTime)) StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, grace);
-        } else if (watchedGame != 0) {
+        } else if (watchedGame != 0 && gameLaunched) {
             // A game that the launcher started is gone. Whether a poll saw it
             // running does not matter: most games that crash do so while
             // starting, often before the first poll, and the AIR client would
