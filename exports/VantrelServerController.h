@@ -81,7 +81,10 @@ VANTREL_API int32_t VantrelServerController_SetErrorMessageCallback(void* contex
                                                                     VantrelErrorMessageCallback callback);
 VANTREL_API int32_t VantrelServerController_SetExitCallback(void* context, VantrelExitCallback callback);
 VANTREL_API int32_t VantrelServerController_VerifyAllNeededFilesExist(void);
-/* One poll of the supervision; call it repeatedly from the host's loop. */
+/* One poll of the supervision; call it repeatedly from the host's loop. A game that the
+ * library started and that a poll finds gone is reported to the AIR client as
+ * GAMECLIENT_CRASHED once, also when no poll saw it running, unless it announced its end
+ * (STOPPED, ABANDONED) or the AIR client asked for it to be killed. */
 VANTREL_API int32_t VantrelServerController_ProcessEvents(void);
 VANTREL_API void VantrelServerController_CheckGameTerminationState(void);
 
