@@ -28,9 +28,12 @@ protected:
         air.send(request);
         return runsOf(gamePath_, nth).at(nth - 1);
     }
-    // Two polls after the game is gone; then what they relayed has arrived.
+    // Two polls after the game is gone and the launcher has its process (a
+    // game can record its run before its starter has its identifier); then
+    // what the polls relayed has arrived.
     size_t crashReportsAfterPolls(Peer& air, const Record& game) {
         EXPECT_TRUE(waitGone(game.pid()));
+        EXPECT_TRUE(waitUntil([&] { return ProcessHelperState()->gameProcessId == game.pid(); }));
         EXPECT_EQ(1, VantrelServerController_ProcessEvents());
         EXPECT_EQ(1, VantrelServerController_ProcessEvents());
         air.link();
