@@ -253,6 +253,7 @@ TEST_F(ControllerTest, AnAirClientThatIsGoneEndsTheRunAndIsReportedOnlyWithoutAG
     Peer air(airPort_);
     air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
     const Record game = runsOf(gamePath_).at(0);
+    ASSERT_TRUE(waitUntil([&] { return ProcessHelperState()->gameProcessId == game.pid(); }));  // the poll sees it
     Drux::terminateProcess(airRun.pid());
     ASSERT_TRUE(waitGone(airRun.pid()));
     EXPECT_EQ(1, VantrelServerController_ProcessEvents());
