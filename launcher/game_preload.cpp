@@ -48,7 +48,8 @@ void StartPreloadGame(const char* payload) {
 
     ResetGamePathToDefault();
     // The outcome is logged by the process helper; nothing is reported here.
-    VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, commandLine.data());
+    // A preloaded game that dies unannounced is a crash like any other game's.
+    StartWatchedGame(controller, commandLine.data());
 }
 
 void SendCredentialsToPreloadedGame(VantrelServerHandle server, int32_t messageType, const char* payload) {

@@ -109,6 +109,8 @@ void routeAirMessage(VantrelServerControllerStruct* controller, int32_t messageT
             SendPlayPreloadedGame(controller->airServer, messageType);
             break;
         case VANTRELMESSAGETYPE_KILL_GAMECLIENT_PROCESS:
+            // The AIR client knows why this game ends: it is not told of a crash.
+            controller->gameKillRequested = 1;
             StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, Drux::figures().stopGraceMs);
             break;
         default:

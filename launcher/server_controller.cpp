@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "launcher/controller_registry.h"
 #include "launcher/controller_waits.h"
+#include "launcher/start_interruption.h"
 #include "process/file_checks.h"
 #include "process/process_helper.h"
 
@@ -54,7 +55,7 @@ VANTREL_API int32_t VantrelServerController_Stop(void) {
     return Drux::guardExport("VantrelServerController_Stop", 0, [] {
         VantrelServerControllerStruct* controller = ControllerOrLogError();
         if (controller == nullptr) return 0;
-        controller->isStarted = 0;
+        StartInterruption::Stop(controller);
         return 1;
     });
 }

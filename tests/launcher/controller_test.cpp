@@ -140,6 +140,7 @@ TEST_F(ControllerTest, AMalformedHeaderOnAnyServerEndsTheRun) {
     Peer air(airPort_);
     air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
     const Record game = runsOf(gamePath_).at(0);
+    ASSERT_TRUE(waitUntil([&] { return ProcessHelperState()->gameProcessId == game.pid(); }));  // to be stopped
     sendHeader(gamePort_, 20, 1, VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED);
     ASSERT_TRUE(waitUntil([&] { return exitCalls_ == 1; }));
     EXPECT_TRUE(waitGone(game.pid()));
@@ -253,6 +254,7 @@ TEST_F(ControllerTest, AnAirClientThatIsGoneEndsTheRunAndIsReportedOnlyWithoutAG
     Peer air(airPort_);
     air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
     const Record game = runsOf(gamePath_).at(0);
+    ASSERT_TRUE(waitUntil([&] { return ProcessHelperState()->gameProcessId == game.pid(); }));  // the poll sees it
     Drux::terminateProcess(airRun.pid());
     ASSERT_TRUE(waitGone(airRun.pid()));
     EXPECT_EQ(1, VantrelServerController_ProcessEvents());
