@@ -6,6 +6,7 @@
 #include "core/enum_names.h"
 #include "core/log.h"
 #include "core/platform/bounded_string.h"
+#include "core/platform/fault_injection.h"
 #include "messaging/agent_internal.h"
 #include "messaging/wire_format.h"
 
@@ -47,7 +48,8 @@ int32_t VantrelMessageAgent_ReceiveMessage(Drux::AgentCore& agent) {
                               header.payloadLength);
             return 0;
         }
-        payload.reset(new (std::nothrow) char[static_cast<size_t>(header.payloadLength) + 1]());
+        if (!Drux::injectedFault(Drux::Fault::Allocation))
+            payload.reset(new (std::nothrow) char[static_cast<size_t>(header.payloadLength) + 1]());
         if (!payload) {
             Drux::LogWarningF(320, "Unable to obtain %d bytes for a message payload; closing the connection.\n",
                               header.payloadLength);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/platform/clock.h"
+#include "core/platform/fault_injection.h"
 
 namespace Drux {
 
@@ -65,7 +66,8 @@ boost::shared_ptr<Thread> createThread(uint32_t (*function)(void*), void* argume
     }
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     pthread_t id;
-    const int started = pthread_create(&id, &attributes, threadEntry, result.get());
+    const int started =
+        injectedFault(Fault::ThreadStart) ? EAGAIN : pthread_create(&id, &attributes, threadEntry, result.get());
     pthread_attr_destroy(&attributes);
     if (started != 0) {
         errno = started;
