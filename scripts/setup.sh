@@ -2,7 +2,8 @@
 # Installs the Debian packages that building and testing need (skips apt when
 # everything is there already).
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libboost-dev pkg-config procps)
+# clang and its runtime libraries build the libFuzzer targets (fuzz preset).
+packages=(cmake ninja-build g++ libgtest-dev libboost-dev pkg-config procps clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
