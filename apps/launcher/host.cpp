@@ -131,8 +131,17 @@ int runStartedController(const Options& o) {
         return kCouldNotStart;
     }
     Timeline::note("started; supervising the run");
+    bool gameSupervised = false;
     while (g_run.exitCalls.load() == 0 && Wakeup::firstSignal() == 0) {
+        uint32_t gameRanBefore = 0;
+        if (!gameSupervised) VantrelProcessHelper_IsProcessRunning(VANTRELPROCESSTYPE_GAME, &gameRanBefore);
         VantrelServerController_ProcessEvents();
+        // A poll that began with the game running has seen it: from now on an
+        // end of the game without its notice is reported as a crash.
+        if (gameRanBefore == 1) {
+            Timeline::note("the game runs under supervision");
+            gameSupervised = true;
+        }
         Wakeup::wait(kPollPeriodMs);
     }
     int status = g_run.anyError() ? kEndedAfterErrors : kEndedNormally;
