@@ -20,8 +20,18 @@ class FaultInjectionTest : public DruxTest::LoggedTest {
 protected:
     void TearDown() override {
         Drux::testing::clearFaults();
+        if (server != nullptr) VantrelServer_Delete(&server);
         DruxTest::LoggedTest::TearDown();
     }
+    // A listening server whose deliveries go to `recorder`; its port.
+    uint16_t startServer() {
+        EXPECT_EQ(1, VantrelServer_Create(&server));
+        VantrelServer_SetMessageArrivedCallback(server, &recorder, &Recorder::callback);
+        EXPECT_EQ(1, VantrelServer_Start(server, 0));
+        return Drux::socketLocalPort(server->listenSocket);
+    }
+    VantrelServerHandle server = nullptr;
+    Recorder recorder;
     // Bytes put on the wire without the library's send, so that an armed
     // fault is used by the code under test only.
     static void sendPlain(SocketHandle socket, const std::string& bytes) {
@@ -30,14 +40,10 @@ protected:
 };
 
 TEST_F(FaultInjectionTest, ARefusedAcceptIsLoggedAndTheNextAcceptTakesTheConnection) {
-    VantrelServerHandle server = nullptr;
-    Recorder recorder;
-    ASSERT_EQ(1, VantrelServer_Create(&server));
-    VantrelServer_SetMessageArrivedCallback(server, &recorder, &Recorder::callback);
-    ASSERT_EQ(1, VantrelServer_Start(server, 0));
+    const uint16_t port = startServer();
     Drux::testing::failNext(Fault::Accept, 2);
     const SocketHandle client = Drux::socketCreate();
-    ASSERT_TRUE(Drux::socketConnect(client, Drux::socketLocalPort(server->listenSocket)));
+    ASSERT_TRUE(Drux::socketConnect(client, port));
     sendPlain(client, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "hi"));
     EXPECT_EQ(kReply, readBytes(client, kReply.size()));
     ASSERT_TRUE(recorder.waitForCount(1));
@@ -45,7 +51,6 @@ TEST_F(FaultInjectionTest, ARefusedAcceptIsLoggedAndTheNextAcceptTakesTheConnect
     const auto lines = logLines();
     EXPECT_EQ(2, std::count(lines.begin(), lines.end(),
                             "WARNING: Failed to accept a connection; the server goes on listening.\n"));
-    VantrelServer_Delete(&server);
     Drux::socketClose(client);
 }
 
@@ -53,7 +58,6 @@ TEST_F(FaultInjectionTest, AThreadThatCannotStartFailsTheAgentStartAndALaterStar
     RawPeerAgent peer;  // a running agent gives the connection
     VantrelMessageAgentHandle agent = nullptr;
     VantrelMessageAgent_Create(&agent);
-    Recorder recorder;
     VantrelMessageAgent_SetMessageArrivedCallback(agent, &recorder, &Recorder::callback);
     Drux::testing::failNext(Fault::ThreadStart, 1);
     EXPECT_EQ(0, VantrelMessageAgent_Start(agent, peer.remote));
@@ -97,12 +101,7 @@ TEST_F(FaultInjectionTest, ShortSendsAndInterruptedCallsStillCarryWholeMessages)
 }
 
 TEST_F(FaultInjectionTest, AFailedPayloadAllocationEndsThatConnectionOnly) {
-    VantrelServerHandle server = nullptr;
-    Recorder recorder;
-    ASSERT_EQ(1, VantrelServer_Create(&server));
-    VantrelServer_SetMessageArrivedCallback(server, &recorder, &Recorder::callback);
-    ASSERT_EQ(1, VantrelServer_Start(server, 0));
-    const uint16_t port = Drux::socketLocalPort(server->listenSocket);
+    const uint16_t port = startServer();
     const SocketHandle first = Drux::socketCreate(), second = Drux::socketCreate();
     ASSERT_TRUE(Drux::socketConnect(first, port));
     Drux::testing::failNext(Fault::Allocation, 1);
@@ -115,7 +114,6 @@ TEST_F(FaultInjectionTest, AFailedPayloadAllocationEndsThatConnectionOnly) {
     EXPECT_EQ(kReply, readBytes(second, kReply.size()));
     ASSERT_TRUE(recorder.waitForCount(1));
     EXPECT_EQ(std::vector<std::string>{"11:kept"}, recorder.messages());
-    VantrelServer_Delete(&server);
     Drux::socketClose(first);
     Drux::socketClose(second);
 }
