@@ -46,4 +46,9 @@ bool InterruptibleWaits::waitForProcessExit(ProcessId processId, uint32_t timeou
     return ended;
 }
 
+size_t InterruptibleWaits::inProgress() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return sleeping_.size() + waitingForExit_.size();
+}
+
 }  // namespace Drux

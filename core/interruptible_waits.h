@@ -3,6 +3,7 @@
 // ones return at once until it is resumed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <set>
 
@@ -31,6 +32,9 @@ public:
     // when the process has ended or cannot be waited on; a process that has
     // already ended counts as ended even after an interruption.
     bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs);
+    // How many sleeps and exit waits are in progress now: lets a test know
+    // that a thread has reached its wait before it checks what did not happen.
+    size_t inProgress() const;
 
 private:
     mutable StateLock mutex_;

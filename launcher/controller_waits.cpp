@@ -57,6 +57,8 @@ bool Sleep(uint32_t milliseconds) {
     return !Closing() && registry().waits.sleep(milliseconds) && !Closing();
 }
 
+size_t InProgress() { return registry().waits.inProgress(); }
+
 HandlerScope::HandlerScope() : previousGeneration_(t_handlerGeneration) {
     Registry& r = registry();
     std::lock_guard<Drux::StateLock> guard(r.mutex);

@@ -90,10 +90,12 @@ VANTREL_API void VantrelServerController_CheckGameTerminationState(void) {
         const VantrelServerControllerStruct* controller = CurrentController();
         if (controller == nullptr || controller->gameEndReported != 0) return 0;
         const VantrelProcessHelperState* helper = ProcessHelperState();
-        if (helper == nullptr || helper->gamePath[0] == '\0') return 0;
+        if (helper == nullptr) return 0;
+        const ProcessPath gamePath = helper->path(VANTRELPROCESSTYPE_GAME);
+        if (gamePath.text[0] == '\0') return 0;
         char drive[Drux::kMaxPath] = {};
         char directory[Drux::kMaxPath] = {};
-        if (!Drux::splitPath(helper->gamePath, drive, sizeof drive, directory, sizeof directory, nullptr, 0, nullptr,
+        if (!Drux::splitPath(gamePath.text, drive, sizeof drive, directory, sizeof directory, nullptr, 0, nullptr,
                              0))
             return 0;
         char gameDirectory[Drux::kMaxPath] = {};

@@ -65,7 +65,10 @@ uint32_t VantrelServer_AcceptThread(void* argument) {
             VantrelServer_AddClient(&server, accepted);
             continue;
         }
-        // Failed waits and accepts are passed over without a line.
+        // A failed accept (out of descriptors, say) is told, limited like a
+        // peer's warnings since it may repeat every pause; failed waits pass.
+        if (ready == Drux::WaitResult::Readable)
+            server.acceptWarnings.warning("Failed to accept a connection; the server goes on listening.\n");
         server.acceptPause.waitFor(kAcceptRetryPauseMs);
     }
     return 1;

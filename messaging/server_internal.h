@@ -7,6 +7,7 @@
 
 #include "VantrelMessageAgent.h"
 #include "VantrelServer.h"
+#include "core/log_limiter.h"
 #include "core/platform/clock.h"
 #include "core/platform/socket.h"
 #include "core/platform/state_lock.h"
@@ -33,6 +34,7 @@ struct VantrelServer {
     Drux::Interrupter acceptInterrupter;
     // Wakes the accept thread out of its pause after a failed accept.
     Drux::Waker acceptPause;
+    Drux::LogLimiter acceptWarnings;
     // Broadcasts walking the client list; deletion frees no node before they
     // end. Counted under a lock so that the last one's notification is its
     // final touch of the server.

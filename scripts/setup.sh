@@ -5,7 +5,8 @@
 # dissector's tests (without the question whether non-root users may capture:
 # the tests capture as root); dpkg-dev, which computes the .deb's dependencies.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libboost-dev pkg-config procps python3 tshark dpkg-dev)
+# clang and its runtime libraries build the libFuzzer targets (fuzz preset).
+packages=(cmake ninja-build g++ libgtest-dev libboost-dev pkg-config procps python3 tshark dpkg-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

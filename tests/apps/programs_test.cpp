@@ -90,7 +90,9 @@ public:
         // shortened to a fraction of a second, and where sanitizers report.
         setenv("DRUX_TIMELINE", file("timeline.tsv").c_str(), 1);
         setenv("DRUX_AIR_SCRIPT", file("run.air").c_str(), 1);
+        // The figures reach the programs through the test build of the library.
         setenv("DRUX_FIGURES", "processStartPauseMs=100,processExitWaitMs=3000", 1);
+        setenv("LD_LIBRARY_PATH", DRUX_TEST_SEAMS_DIR, 1);
         setenv("DRUX_PATCHER_ROOT", file("versions").c_str(), 1);
         for (const char* name : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
             const char* old = std::getenv(name);

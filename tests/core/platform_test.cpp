@@ -3,10 +3,12 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
+#include "core/figures.h"
 #include "core/platform/bounded_string.h"
 #include "core/platform/clock.h"
 #include "core/platform/command_line.h"
@@ -20,6 +22,22 @@
 namespace {
 
 using DruxTest::waitUntil;
+
+// ctest runs this program with a DRUX_FIGURES that names three figures: the
+// library keeps its shipped timings, and only the test seam changes them.
+TEST(Figures, AUsersEnvironmentChangesNoFigureOnlyTheTestSeamDoes) {
+    const char* environment = std::getenv("DRUX_FIGURES");
+    if (environment == nullptr) GTEST_SKIP() << "run through ctest, which sets DRUX_FIGURES";
+    const Drux::Figures& figures = Drux::figures();
+    EXPECT_EQ(25u, figures.heartbeatIntervalSeconds.load());
+    EXPECT_EQ(5000u, figures.processStartPauseMs.load());
+    EXPECT_EQ(500u, figures.stopGraceMs.load());
+    EXPECT_TRUE(Drux::testing::setFigure("processStartPauseMs", 7));
+    EXPECT_FALSE(Drux::testing::setFigure("processStartPause", 7));
+    EXPECT_EQ(7u, figures.processStartPauseMs.load());
+    Drux::testing::resetFigures();
+    EXPECT_EQ(5000u, figures.processStartPauseMs.load());
+}
 
 // Returns 7 once the gate opens.
 uint32_t gatedBody(void* gate) {

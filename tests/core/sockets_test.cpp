@@ -1,8 +1,12 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "core/platform/interrupter.h"
@@ -11,6 +15,14 @@
 #include "support/test_support.h"
 
 namespace {
+
+// Whether the thread of this process is blocked in the given system call now
+// (the kernel shows it as the first field of the task's syscall file).
+bool blockedIn(long threadId, long systemCall) {
+    std::ifstream file("/proc/self/task/" + std::to_string(threadId) + "/syscall");
+    long number = -1;
+    return static_cast<bool>(file >> number) && number == systemCall;
+}
 
 // A connected pair on 127.0.0.1: the listener, the client's end and the accepted end.
 struct Connection {
@@ -31,13 +43,16 @@ struct Connection {
 TEST(Sockets, ShutdownWakesABlockedReaderAndLaterSendsFailWithoutSigpipe) {
     Connection c;
     std::atomic<int> received{-1};
+    std::atomic<long> readerId{0};
     std::thread reader([&] {
+        readerId = syscall(SYS_gettid);
         char buffer[8];
         size_t count = 99;
         Drux::socketReceive(c.client, buffer, sizeof buffer, &count);
         received = static_cast<int>(count);
     });
-    Drux::sleepMilliseconds(30);
+    // The reader is inside its receive before the shutdown comes.
+    ASSERT_TRUE(DruxTest::waitUntil([&] { return readerId.load() != 0 && blockedIn(readerId, SYS_recvfrom); }));
     EXPECT_EQ(received.load(), -1);
     EXPECT_TRUE(Drux::socketShutdown(c.client));
     EXPECT_TRUE(DruxTest::waitUntil([&] { return received.load() != -1; }, std::chrono::milliseconds(2000)));
