@@ -1,5 +1,7 @@
 // The reading side of an agent: one message at a time, answered with a reply
 // and handed to the message-arrived callback, until the connection fails.
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -10,6 +12,10 @@
 
 namespace {
 
+// A payload buffer starts this large (or at the announced size, if smaller)
+// and doubles as the bytes fill it, so that an announcement alone costs little.
+constexpr size_t kFirstPayloadBytes = 64 * 1024;
+
 void deliver(Drux::AgentCore& agent, VantrelMessageArrivedCallback callback, int32_t type, const char* payload) {
     try {
         callback(agent.callbackUserData.load(), type, payload);
@@ -19,29 +25,64 @@ void deliver(Drux::AgentCore& agent, VantrelMessageArrivedCallback callback, int
     }
 }
 
+bool payloadUnobtainable(Drux::AgentCore& agent, int32_t length) {
+    Drux::LogWarningF(320, "Unable to obtain %d bytes for a message payload; closing the connection.\n", length);
+    Drux::agentCloseConnection(agent);
+    return false;
+}
+
+// Reads a payload of `length` bytes into a zero-terminated buffer that grows
+// with what arrives. False when the connection ended (logged).
+bool readPayload(Drux::AgentCore& agent, int32_t length, std::unique_ptr<char[]>& payload) {
+    const size_t total = static_cast<size_t>(length);
+    size_t capacity = std::min(total + 1, kFirstPayloadBytes);
+    payload.reset(new (std::nothrow) char[capacity]);
+    if (!payload) return payloadUnobtainable(agent, length);
+    agent.payloadCapacity.store(capacity);
+    for (size_t count = 0; count < total;) {
+        if (count == capacity) {
+            const size_t grown = std::min(capacity * 2, total + 1);
+            std::unique_ptr<char[]> larger(new (std::nothrow) char[grown]);
+            if (!larger) return payloadUnobtainable(agent, length);
+            std::memcpy(larger.get(), payload.get(), count);
+            payload = std::move(larger);
+            capacity = grown;
+            agent.payloadCapacity.store(capacity);
+        }
+        size_t received = 0;
+        if (!Drux::agentReceiveSome(agent, payload.get() + count, std::min(capacity, total) - count, true, &received))
+            return false;
+        count += received;
+    }
+    payload[total] = '\0';
+    return true;
+}
+
+// Reads one message off the connection: its delivered type and payload (null
+// when it has none). False when the connection ended.
+bool readMessage(Drux::AgentCore& agent, int32_t& type, std::unique_ptr<char[]>& payload) {
+    Drux::wire::HeaderBytes bytes;
+    if (!VantrelMessageAgent_ReadFromSocketInternal(agent, bytes, Drux::wire::kHeaderSize, false)) return false;
+    const VantrelMessageHeader header = Drux::wire::decodeHeader(bytes);
+    type = Drux::wire::validatedType(header);
+    if (header.payloadLength <= 0) return true;
+    if (header.payloadLength > Drux::wire::kMaxPayloadBytes) {
+        Drux::LogWarningF(320, "Message payload of %d bytes exceeds the 16 MiB limit; closing the connection.\n",
+                          header.payloadLength);
+        Drux::agentCloseConnection(agent);
+        return false;
+    }
+    return readPayload(agent, header.payloadLength, payload);
+}
+
 }  // namespace
 
 int32_t VantrelMessageAgent_ReceiveMessage(Drux::AgentCore& agent) {
-    Drux::wire::HeaderBytes bytes;
-    if (!VantrelMessageAgent_ReadFromSocketInternal(agent, bytes, Drux::wire::kHeaderSize)) return 0;
-    const VantrelMessageHeader header = Drux::wire::decodeHeader(bytes);
-    const int32_t type = Drux::wire::validatedType(header);
-
+    int32_t type = VANTRELMESSAGETYPE_INVALID;
     std::unique_ptr<char[]> payload;
-    if (header.payloadLength > 0) {
-        if (header.payloadLength > Drux::wire::kMaxPayloadBytes) {
-            Drux::LogWarningF(320, "Message payload of %d bytes exceeds the 16 MiB limit; closing the connection.\n",
-                              header.payloadLength);
-            return 0;
-        }
-        payload.reset(new (std::nothrow) char[static_cast<size_t>(header.payloadLength) + 1]());
-        if (!payload) {
-            Drux::LogWarningF(320, "Unable to obtain %d bytes for a message payload; closing the connection.\n",
-                              header.payloadLength);
-            return 0;
-        }
-        if (!VantrelMessageAgent_ReadFromSocketInternal(agent, payload.get(), header.payloadLength)) return 0;
-    }
+    const bool read = readMessage(agent, type, payload);
+    agent.payloadCapacity.store(0);
+    if (!read) return 0;
 
     // Stopped meanwhile: the message is dropped without reply or delivery.
     if (agent.isRunning.load() == 0) return 1;
@@ -63,12 +104,19 @@ uint32_t VantrelMessageAgent_SocketThread(void* argument) {
     const std::unique_ptr<boost::shared_ptr<Drux::AgentCore>> holder(
         static_cast<boost::shared_ptr<Drux::AgentCore>*>(argument));
     Drux::AgentCore& agent = **holder;
-    // No pause between messages: the receive itself blocks until data, an
-    // error or the owner's shutdown of the socket arrives.
+    // No pause between messages: the receive itself waits until data, an
+    // error, the owner's shutdown of the socket or the agent's stop arrives.
     while (agent.isRunning.load() == 1) {
         if (!VantrelMessageAgent_ReceiveMessage(agent)) break;
     }
     // The only trace of a lost connection: heartbeats stop, the agent still runs.
     agent.heartbeatActive.store(0);
+    if (agent.isRunning.load() == 1 && agent.connectionEnded) {
+        try {
+            agent.connectionEnded();
+        } catch (...) {
+            Drux::LogError("The connection-ended handler raised an exception.\n");
+        }
+    }
     return 1;
 }

@@ -1,5 +1,6 @@
 // A wake-up descriptor for the platform's blocking waits (a socket becoming
-// readable, a process ending): readable once signalled, and it stays so.
+// readable, a process ending): readable once signalled, and it stays so until
+// reset() re-arms it.
 #pragma once
 
 namespace Drux {
@@ -11,6 +12,8 @@ public:
     Interrupter(const Interrupter&) = delete;
     Interrupter& operator=(const Interrupter&) = delete;
     void signal();
+    // Back to unsignalled, so that a waiter can be woken again later.
+    void reset();
     int descriptor() const { return fd_; }
 
 private:

@@ -7,8 +7,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -29,10 +31,15 @@ sockaddr_in loopback(uint16_t port) {
     return address;
 }
 
-void setNoDelay(SocketHandle socket) {
+bool setNoDelay(SocketHandle socket) {
     const int on = 1;
-    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
+
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// At most this many pieces go into one sendmsg (well under IOV_MAX).
+constexpr size_t kMaxSendParts = 64;
 
 int64_t monotonicMs() {
     timespec ts{};
@@ -151,6 +158,89 @@ WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int
         // Readable, closed by the peer, or in error: the next receive tells which.
         return WaitResult::Readable;
     }
+}
+
+bool socketSetNonBlocking(SocketHandle socket) {
+    const int flags = ::fcntl(socket, F_GETFL);
+    return flags >= 0 && ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool socketSetNoDelay(SocketHandle socket) { return setNoDelay(socket); }
+
+IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count, size_t* sent) {
+    *sent = 0;
+    iovec pieces[kMaxSendParts];
+    size_t used = 0;
+    for (size_t i = 0; i < count && used < kMaxSendParts; ++i) {
+        if (parts[i].length == 0) continue;
+        pieces[used].iov_base = const_cast<void*>(parts[i].data);
+        pieces[used].iov_len = parts[i].length;
+        ++used;
+    }
+    if (used == 0) return IoResult::Done;
+    msghdr message{};
+    message.msg_iov = pieces;
+    message.msg_iovlen = used;
+    ssize_t n;
+    // MSG_DONTWAIT as well as O_NONBLOCK: the call never blocks even on a
+    // descriptor whose flags someone else changed back.
+    do {
+        n = ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return wouldBlock(errno) ? IoResult::WouldBlock : IoResult::Failed;
+    *sent = static_cast<size_t>(n);
+    return IoResult::Done;
+}
+
+IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, size_t* received) {
+    *received = 0;
+    ssize_t n;
+    do {
+        n = ::recv(socket, buffer, length, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return wouldBlock(errno) ? IoResult::WouldBlock : IoResult::Failed;
+    if (n == 0) return length == 0 ? IoResult::Done : IoResult::Closed;
+    *received = static_cast<size_t>(n);
+    return IoResult::Done;
+}
+
+SocketWait waitSocket(SocketHandle socket, unsigned interest, const Interrupter& interrupter, int timeoutMs,
+                      unsigned* ready) {
+    *ready = 0;
+    pollfd fds[2] = {};
+    fds[0].fd = socket;
+    fds[0].events = static_cast<short>(((interest & kSocketReadable) ? POLLIN : 0) |
+                                       ((interest & kSocketWritable) ? POLLOUT : 0));
+    fds[1].fd = interrupter.descriptor();
+    fds[1].events = POLLIN;
+    const int64_t deadline = timeoutMs < 0 ? 0 : monotonicMs() + timeoutMs;
+    for (;;) {
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            const int64_t left = deadline - monotonicMs();
+            wait = left > 0 ? static_cast<int>(left) : 0;
+        }
+        const int n = ::poll(fds, 2, wait);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return SocketWait::Failed;
+        }
+        if (n == 0) return SocketWait::TimedOut;
+        if (fds[1].revents != 0) return SocketWait::Interrupted;
+        const short events = fds[0].revents;
+        if (events & POLLNVAL) return SocketWait::Failed;
+        // A closed or failed connection wakes both kinds of waiter: the next
+        // receive or send tells which it was.
+        const bool broken = (events & (POLLHUP | POLLERR)) != 0;
+        if ((events & POLLIN) || broken) *ready |= kSocketReadable;
+        if ((events & POLLOUT) || broken) *ready |= kSocketWritable;
+        return SocketWait::Ready;
+    }
+}
+
+SocketHandle socketDuplicate(SocketHandle socket) {
+    const int fd = ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
+    return fd < 0 ? kInvalidSocket : fd;
 }
 
 }  // namespace Drux
