@@ -59,7 +59,7 @@ struct AgentCore {
     Interrupter writerWake;
     // The reading thread's clock reading at the last byte that arrived, for
     // the silence limit of a message under way.
-    uint32_t lastArrivalTick = 0;
+    std::atomic<uint32_t> lastArrivalTick{0};
     // What the payload buffer of the message being read holds now (0 between
     // messages): memory follows the bytes that arrived, not the announcement.
     std::atomic<size_t> payloadCapacity{0};

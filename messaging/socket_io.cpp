@@ -46,7 +46,7 @@ int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool mes
     for (;;) {
         switch (socketReceiveSome(socket, buffer, length, received)) {
             case IoResult::Done:
-                agent.lastArrivalTick = tickMilliseconds();
+                agent.lastArrivalTick.store(tickMilliseconds());
                 return 1;
             case IoResult::Closed:
                 logReadFailure(false);
@@ -63,7 +63,7 @@ int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool mes
         int timeoutMs = -1;
         if (messageStarted) {
             const int64_t limitMs = static_cast<int64_t>(figures().silenceLimitSeconds.load()) * 1000;
-            const int64_t silentMs = static_cast<int32_t>(tickMilliseconds() - agent.lastArrivalTick);
+            const int64_t silentMs = static_cast<int32_t>(tickMilliseconds() - agent.lastArrivalTick.load());
             if (silentMs >= limitMs) {
                 LogWarningF(320, "A message on socket %d stalled for more than %u seconds; closing the connection.\n",
                             static_cast<int>(agent.hostSocket.load()), figures().silenceLimitSeconds.load());
