@@ -43,7 +43,17 @@ void agentCloseConnection(AgentCore& agent) { socketShutdown(agent.socket.load()
 int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool messageStarted, size_t* received) {
     const SocketHandle socket = agent.socket.load();
     bool stopping = false;
+    // Between messages the connection is mostly idle: waiting first saves a
+    // receive that would find nothing. Within a message the bytes are mostly
+    // there already.
+    bool waitFirst = !messageStarted;
     for (;;) {
+        if (waitFirst) {
+            waitFirst = false;
+            unsigned ready = 0;
+            if (waitSocket(socket, kSocketReadable, agent.readerWake, -1, &ready) == SocketWait::Interrupted)
+                stopping = true;
+        }
         switch (socketReceiveSome(socket, buffer, length, received)) {
             case IoResult::Done:
                 agent.lastArrivalTick.store(tickMilliseconds());
