@@ -134,32 +134,6 @@ uint16_t socketLocalPort(SocketHandle socket) {
     return ntohs(address.sin_port);
 }
 
-WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int timeoutMs) {
-    pollfd fds[2] = {};
-    fds[0].fd = socket;
-    fds[0].events = POLLIN;
-    fds[1].fd = interrupter.descriptor();
-    fds[1].events = POLLIN;
-    const int64_t deadline = timeoutMs < 0 ? 0 : monotonicMs() + timeoutMs;
-    for (;;) {
-        int wait = -1;
-        if (timeoutMs >= 0) {
-            const int64_t left = deadline - monotonicMs();
-            wait = left > 0 ? static_cast<int>(left) : 0;
-        }
-        const int n = ::poll(fds, 2, wait);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return WaitResult::Failed;
-        }
-        if (n == 0) return WaitResult::TimedOut;
-        if (fds[1].revents != 0) return WaitResult::Interrupted;
-        if (fds[0].revents & POLLNVAL) return WaitResult::Failed;
-        // Readable, closed by the peer, or in error: the next receive tells which.
-        return WaitResult::Readable;
-    }
-}
-
 bool socketSetNonBlocking(SocketHandle socket) {
     const int flags = ::fcntl(socket, F_GETFL);
     return flags >= 0 && ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
@@ -236,6 +210,22 @@ SocketWait waitSocket(SocketHandle socket, unsigned interest, const Interrupter&
         if ((events & POLLOUT) || broken) *ready |= kSocketWritable;
         return SocketWait::Ready;
     }
+}
+
+WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int timeoutMs) {
+    unsigned ready = 0;
+    switch (waitSocket(socket, kSocketReadable, interrupter, timeoutMs, &ready)) {
+        case SocketWait::Ready:
+            // Readable, closed by the peer, or in error: the next receive tells which.
+            return WaitResult::Readable;
+        case SocketWait::Interrupted:
+            return WaitResult::Interrupted;
+        case SocketWait::TimedOut:
+            return WaitResult::TimedOut;
+        case SocketWait::Failed:
+            break;
+    }
+    return WaitResult::Failed;
 }
 
 SocketHandle socketDuplicate(SocketHandle socket) {
