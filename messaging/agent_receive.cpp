@@ -35,20 +35,23 @@ bool payloadUnobtainable(Drux::AgentCore& agent, int32_t length) {
 // with what arrives. False when the connection ended (logged).
 bool readPayload(Drux::AgentCore& agent, int32_t length, std::unique_ptr<char[]>& payload) {
     const size_t total = static_cast<size_t>(length);
-    size_t capacity = std::min(total + 1, kFirstPayloadBytes);
-    payload.reset(new (std::nothrow) char[capacity]);
-    if (!payload) return payloadUnobtainable(agent, length);
-    agent.payloadCapacity.store(capacity);
-    for (size_t count = 0; count < total;) {
-        if (count == capacity) {
-            const size_t grown = std::min(capacity * 2, total + 1);
-            std::unique_ptr<char[]> larger(new (std::nothrow) char[grown]);
-            if (!larger) return payloadUnobtainable(agent, length);
-            std::memcpy(larger.get(), payload.get(), count);
-            payload = std::move(larger);
-            capacity = grown;
-            agent.payloadCapacity.store(capacity);
-        }
+    size_t capacity = 0;
+    size_t count = 0;
+    auto growTo = [&](size_t wanted) {
+        std::unique_ptr<char[]> larger(new (std::nothrow) char[wanted]);
+        if (!larger) return false;
+        if (count > 0) std::memcpy(larger.get(), payload.get(), count);
+        payload = std::move(larger);
+        capacity = wanted;
+        agent.payloadCapacity.store(capacity);
+        return true;
+    };
+    // A size that would hold every byte holds the terminator too, so the
+    // capacity is always either short of the payload or the whole of it.
+    auto nextSize = [total](size_t wanted) { return wanted >= total ? total + 1 : wanted; };
+    if (!growTo(nextSize(kFirstPayloadBytes))) return payloadUnobtainable(agent, length);
+    while (count < total) {
+        if (count == capacity && !growTo(nextSize(capacity * 2))) return payloadUnobtainable(agent, length);
         size_t received = 0;
         if (!Drux::agentReceiveSome(agent, payload.get() + count, std::min(capacity, total) - count, true, &received))
             return false;
