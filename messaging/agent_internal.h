@@ -7,6 +7,7 @@
 // VantrelMessageAgent_Delete therefore never touches freed memory.
 #pragma once
 
+#include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
 #include <atomic>
 #include <cstdint>
@@ -30,6 +31,10 @@ struct AgentCore {
     std::atomic<int32_t> logAllMessageTypes{0};
     // Wakes the heartbeat thread when its flag changes or the agent stops.
     Waker heartbeatWaker;
+    // Called once on the reading thread when it ends because the connection
+    // ended (not when the agent was stopped). Set before the start; whatever
+    // it holds lives as long as this state.
+    boost::function<void()> connectionEnded;
 };
 
 }  // namespace Drux

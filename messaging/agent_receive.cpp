@@ -65,10 +65,15 @@ uint32_t VantrelMessageAgent_SocketThread(void* argument) {
     Drux::AgentCore& agent = **holder;
     // No pause between messages: the receive itself blocks until data, an
     // error or the owner's shutdown of the socket arrives.
+    bool connectionEnded = false;
     while (agent.isRunning.load() == 1) {
-        if (!VantrelMessageAgent_ReceiveMessage(agent)) break;
+        if (!VantrelMessageAgent_ReceiveMessage(agent)) {
+            connectionEnded = true;
+            break;
+        }
     }
     // The only trace of a lost connection: heartbeats stop, the agent still runs.
     agent.heartbeatActive.store(0);
+    if (connectionEnded && agent.connectionEnded) agent.connectionEnded();
     return 1;
 }
