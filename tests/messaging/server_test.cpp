@@ -190,6 +190,16 @@ TEST_F(ServerTest, ACallbackThatOutlivesTheDeletionFindsTheServerStopped) {
     ASSERT_TRUE(DruxTest::waitUntil([&] { return lingering.entered.load(); }));
 
     const boost::weak_ptr<VantrelServer> record = server->self;
+    // Once a second client is listed, the accept thread has finished starting
+    // the first one's agent, so its threads' records can be taken. The second
+    // one then leaves (and is forgotten with the usual waits).
+    Drux::socketShutdown(connectClient(Drux::socketLocalPort(server->listenSocket)));
+    std::vector<boost::shared_ptr<Drux::Thread>> threads;
+    {
+        std::lock_guard<std::mutex> lock(server->clientsLock);
+        threads = {server->clients.front()->agent->socketThread, server->clients.front()->agent->heartbeatThread};
+    }
+    ASSERT_TRUE(DruxTest::waitUntil([&] { return listed() == 1; }));
     Drux::testing::figures().threadShutdownWaitMs = 0;  // the wait gives up at once
     EXPECT_EQ(1, VantrelServer_Delete(&server));
     EXPECT_EQ(nullptr, server);
@@ -202,7 +212,10 @@ TEST_F(ServerTest, ACallbackThatOutlivesTheDeletionFindsTheServerStopped) {
         lingering.release = true;
     }
     lingering.released.notify_all();
-    ASSERT_TRUE(DruxTest::waitUntil([&] { return record.expired(); }));
+    // The callback's thread ends, and with the agent's threads the last
+    // reference to the server.
+    for (const auto& thread : threads) ASSERT_EQ(Drux::kWaitObject0, Drux::waitForThread(thread, 60000));
+    EXPECT_TRUE(record.expired());
     EXPECT_EQ(0, lingering.broadcastResult.load());
     EXPECT_EQ("ERROR: Server cannot send messages until it is started.\n", logLines().back());
     EXPECT_TRUE(closedByPeer(client));
