@@ -1,5 +1,6 @@
-// The listening server: one loopback port, one accept thread, and one message
-// agent for every accepted connection.
+// The listening server: one loopback port, one accept thread, one message
+// agent for every accepted connection, and a reaper thread that forgets the
+// connections that have ended (server_clients.cpp).
 #include "messaging/server.h"
 
 #include <memory>
