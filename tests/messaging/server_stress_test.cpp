@@ -326,8 +326,8 @@ TEST_F(ServerStressTest, TenThousandConnectionsComeAndGoWithResourcesFlat) {
               << Resources::now() << "\n";
 }
 
-// Enabled once sends queue instead of blocking: today a client that never
-// reads fills its socket buffer and the broadcast stops there.
+// A client that never reads fills its socket buffer and then its queue; the
+// broadcasts to the others never wait for it.
 TEST_F(ServerStressTest, BroadcastsGoOnPastAClientThatNeverReads) {
     constexpr size_t kBroadcasts = 20000;
     const std::string payload(1000, 'n');
@@ -345,7 +345,8 @@ TEST_F(ServerStressTest, BroadcastsGoOnPastAClientThatNeverReads) {
     // 20 MB: far beyond what the silent client's buffers hold.
     const std::string received = readBytes(reading, kBroadcasts * (16 + payload.size()), 10000);
     EXPECT_EQ(kBroadcasts * (16 + payload.size()), received.size());
-    EXPECT_EQ(kBroadcasts, done.load());
+    // The last broadcast's bytes can arrive before its call has returned.
+    EXPECT_TRUE(DruxTest::waitUntil([&] { return done.load() == kBroadcasts; }));
     // Deletion ends a broadcast that is still stuck, so the thread can be joined.
     VantrelServer_Delete(&server);
     broadcaster.join();
