@@ -5,6 +5,7 @@
 #include "core/export_guard.h"
 #include "core/log.h"
 #include "messaging/agent_internal.h"
+#include "messaging/peer_admission.h"
 #include "messaging/server_internal.h"
 
 namespace {
@@ -62,7 +63,8 @@ uint32_t VantrelServer_AcceptThread(void* argument) {
         if (ready == Drux::WaitResult::Interrupted || ready == Drux::WaitResult::TimedOut) continue;
         Drux::SocketHandle accepted = Drux::kInvalidSocket;
         if (ready == Drux::WaitResult::Readable && Drux::socketAccept(server.listenSocket, &accepted)) {
-            VantrelServer_AddClient(&server, accepted);
+            if (Drux::admitConnection(accepted, server.port.load() & 0xFFFF))
+                VantrelServer_AddClient(&server, accepted);
             continue;
         }
         // Failed waits and accepts are passed over without a line.
