@@ -18,7 +18,9 @@
 #include <sddl.h>
 // clang-format on
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <vector>
 
@@ -38,7 +40,10 @@ void format(char* buffer, size_t size, const char* pattern, ...) {
 PeerOwnerResult unknown(const char* what, DWORD error) {
     PeerOwnerResult result;
     result.owner = PeerOwner::Unknown;
-    format(result.detail, sizeof result.detail, "%s (error %lu)", what, static_cast<unsigned long>(error));
+    if (error == 0)
+        format(result.detail, sizeof result.detail, "%s", what);
+    else
+        format(result.detail, sizeof result.detail, "%s (error %lu)", what, static_cast<unsigned long>(error));
     return result;
 }
 
@@ -82,8 +87,11 @@ DWORD owningProcess(const sockaddr_in& from, const sockaddr_in& to, DWORD* pid, 
     }
     if (status != NO_ERROR) return status;
     *found = false;
+    const size_t header = offsetof(MIB_TCPTABLE_OWNER_PID, table);
+    if (table.size() < header) return NO_ERROR;
     const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());
-    for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
+    const size_t count = std::min<size_t>(rows->dwNumEntries, (table.size() - header) / sizeof(MIB_TCPROW_OWNER_PID));
+    for (size_t i = 0; i < count; ++i) {
         const MIB_TCPROW_OWNER_PID& row = rows->table[i];
         // The ports sit in the low 16 bits, in network order like sin_port.
         if (row.dwLocalAddr == from.sin_addr.s_addr && (row.dwLocalPort & 0xFFFF) == from.sin_port &&
