@@ -1,3 +1,4 @@
+// The admission rule at accept: compare, log, and close what is refused.
 #include "messaging/peer_admission.h"
 
 #include "core/log.h"

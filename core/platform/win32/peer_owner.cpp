@@ -5,9 +5,9 @@
 //
 // An owning process id of 0 names no process: the system keeps such rows for
 // sockets no process holds, and Wine reports 0 for every connection. Either
-// way the owner cannot be told. A process that we may not even query belongs
-// to another user (or to the system): our own user's processes, elevated or
-// not, grant limited query access to their user.
+// way the owner cannot be told. A process that we may not even query is taken
+// for another user's (or the system's): a user's own processes grant that user
+// limited query access.
 #include "core/platform/peer_owner.h"
 
 // clang-format off
