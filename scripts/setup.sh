@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need (skips apt when
-# everything is there already).
+# everything is there already): the compilers and libraries; python3, which
+# runs the timeline picture and the tool tests; tshark, which runs the
+# dissector's tests (without the question whether non-root users may capture:
+# the tests capture as root); dpkg-dev, which computes the .deb's dependencies.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libboost-dev pkg-config procps)
+# clang and its runtime libraries build the libFuzzer targets (fuzz preset).
+packages=(cmake ninja-build g++ libgtest-dev libboost-dev pkg-config procps python3 tshark dpkg-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -10,6 +14,7 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     sudo_cmd=""
     [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+    echo "wireshark-common wireshark-common/install-setuid boolean false" | $sudo_cmd debconf-set-selections
     $sudo_cmd apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
 fi

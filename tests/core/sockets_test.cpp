@@ -1,15 +1,28 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <fstream>
+#include <string>
 #include <thread>
 
+#include "core/platform/interrupter.h"
 #include "core/platform/socket.h"
 #include "core/platform/thread.h"
 #include "support/test_support.h"
 
 namespace {
+
+// Whether the thread of this process is blocked in the given system call now
+// (the kernel shows it as the first field of the task's syscall file).
+bool blockedIn(long threadId, long systemCall) {
+    std::ifstream file("/proc/self/task/" + std::to_string(threadId) + "/syscall");
+    long number = -1;
+    return static_cast<bool>(file >> number) && number == systemCall;
+}
 
 // A connected pair on 127.0.0.1: the listener, the client's end and the accepted end.
 struct Connection {
@@ -30,13 +43,16 @@ struct Connection {
 TEST(Sockets, ShutdownWakesABlockedReaderAndLaterSendsFailWithoutSigpipe) {
     Connection c;
     std::atomic<int> received{-1};
+    std::atomic<long> readerId{0};
     std::thread reader([&] {
+        readerId = syscall(SYS_gettid);
         char buffer[8];
         size_t count = 99;
         Drux::socketReceive(c.client, buffer, sizeof buffer, &count);
         received = static_cast<int>(count);
     });
-    Drux::sleepMilliseconds(30);
+    // The reader is inside its receive before the shutdown comes.
+    ASSERT_TRUE(DruxTest::waitUntil([&] { return readerId.load() != 0 && blockedIn(readerId, SYS_recvfrom); }));
     EXPECT_EQ(received.load(), -1);
     EXPECT_TRUE(Drux::socketShutdown(c.client));
     EXPECT_TRUE(DruxTest::waitUntil([&] { return received.load() != -1; }, std::chrono::milliseconds(2000)));
@@ -46,6 +62,23 @@ TEST(Sockets, ShutdownWakesABlockedReaderAndLaterSendsFailWithoutSigpipe) {
     size_t sent = 0;
     EXPECT_FALSE(Drux::socketSend(c.client, "data", 4, &sent));
     EXPECT_EQ(Drux::lastSocketError(), EPIPE);
+}
+
+TEST(Sockets, AnInterrupterStaysSignalledUntilResetAndThenWakesAgain) {
+    Connection c;
+    Drux::Interrupter interrupter;
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, 0), Drux::WaitResult::TimedOut);
+    interrupter.signal();
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, 0), Drux::WaitResult::Interrupted);
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, -1), Drux::WaitResult::Interrupted);
+    interrupter.reset();
+    interrupter.reset();  // resetting an unsignalled one changes nothing
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, 0), Drux::WaitResult::TimedOut);
+    size_t sent = 0;
+    ASSERT_TRUE(Drux::socketSend(c.client, "x", 1, &sent));
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, -1), Drux::WaitResult::Readable);
+    interrupter.signal();  // re-armed: a later signal wakes a wait again
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, 0), Drux::WaitResult::Interrupted);
 }
 
 TEST(Sockets, BindSucceedsWhileThePortIsInTimeWait) {

@@ -9,12 +9,14 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+
+#include "core/platform/platform.h"
+#include "core/platform/fault_injection.h"
 
 namespace Drux {
 namespace {
@@ -32,12 +34,6 @@ sockaddr_in loopback(uint16_t port) {
 void setNoDelay(SocketHandle socket) {
     const int on = 1;
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-}
-
-int64_t monotonicMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 }  // namespace
@@ -79,7 +75,9 @@ bool socketAccept(SocketHandle listening, SocketHandle* accepted) {
     int fd;
     do {
         length = sizeof peer;
-        fd = ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+        fd = injectedFault(Fault::Accept)
+                 ? (errno = EMFILE, -1)
+                 : ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     setNoDelay(fd);
@@ -98,7 +96,8 @@ bool socketSend(SocketHandle socket, const void* data, size_t length, size_t* se
     if (sent != nullptr) *sent = 0;
     ssize_t n;
     do {
-        n = ::send(socket, data, length, MSG_NOSIGNAL);
+        n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1)
+                                              : ::send(socket, data, injectedSendLength(length), MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return false;
     if (sent != nullptr) *sent = static_cast<size_t>(n);
@@ -109,7 +108,7 @@ bool socketReceive(SocketHandle socket, void* buffer, size_t length, size_t* rec
     if (received != nullptr) *received = 0;
     ssize_t n;
     do {
-        n = ::recv(socket, buffer, length, 0);
+        n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1) : ::recv(socket, buffer, length, 0);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return false;
     if (received != nullptr) *received = static_cast<size_t>(n);
@@ -133,11 +132,11 @@ WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int
     fds[0].events = POLLIN;
     fds[1].fd = interrupter.descriptor();
     fds[1].events = POLLIN;
-    const int64_t deadline = timeoutMs < 0 ? 0 : monotonicMs() + timeoutMs;
+    const int64_t deadline = timeoutMs < 0 ? 0 : monotonicMilliseconds() + timeoutMs;
     for (;;) {
         int wait = -1;
         if (timeoutMs >= 0) {
-            const int64_t left = deadline - monotonicMs();
+            const int64_t left = deadline - monotonicMilliseconds();
             wait = left > 0 ? static_cast<int>(left) : 0;
         }
         const int n = ::poll(fds, 2, wait);
