@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/log_limiter.h"
 #include "core/platform/socket.h"
 
 namespace Drux {
@@ -14,6 +15,8 @@ namespace Drux {
 // is closed here, before anything is read from it or sent to it, and a WARNING
 // names the port. A peer whose owner the system cannot tell is admitted with a
 // WARNING that says why; our own user's peers are admitted without a line.
-bool admitConnection(SocketHandle accepted, int32_t port);
+// The warnings go through the server's limiter, so that a flood of refused
+// connections cannot fill the disk.
+bool admitConnection(SocketHandle accepted, int32_t port, LogLimiter& warnings);
 
 }  // namespace Drux

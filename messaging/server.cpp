@@ -63,7 +63,7 @@ uint32_t VantrelServer_AcceptThread(void* argument) {
         if (ready == Drux::WaitResult::Interrupted || ready == Drux::WaitResult::TimedOut) continue;
         Drux::SocketHandle accepted = Drux::kInvalidSocket;
         if (ready == Drux::WaitResult::Readable && Drux::socketAccept(server.listenSocket, &accepted)) {
-            if (Drux::admitConnection(accepted, server.port.load() & 0xFFFF))
+            if (Drux::admitConnection(accepted, server.port.load() & 0xFFFF, server.acceptWarnings))
                 VantrelServer_AddClient(&server, accepted);
             continue;
         }

@@ -11,7 +11,8 @@ TEST_F(PeerAdmissionTest, AnUncheckablePeerIsAdmittedWithOneWarningThatSaysWhy) 
     // Never connected: it has no peer address to look up.
     const Drux::SocketHandle unconnected = Drux::socketCreate();
     const size_t before = logLines().size();
-    EXPECT_TRUE(Drux::admitConnection(unconnected, 47311));
+    Drux::LogLimiter warnings;
+    EXPECT_TRUE(Drux::admitConnection(unconnected, 47311, warnings));
     const std::vector<std::string> lines = logLines();
     ASSERT_EQ(before + 1, lines.size());
     const std::string head = "WARNING: Could not check the user of a connection on port 47311 (";
