@@ -9,6 +9,7 @@
 #include "core/export_guard.h"
 #include "core/log.h"
 #include "messaging/agent_internal.h"
+#include "messaging/peer_admission.h"
 #include "messaging/server_internal.h"
 
 namespace {
@@ -90,7 +91,8 @@ uint32_t VantrelServer_AcceptThread(void* argument) {
         if (ready == Drux::WaitResult::Interrupted || ready == Drux::WaitResult::TimedOut) continue;
         Drux::SocketHandle accepted = Drux::kInvalidSocket;
         if (ready == Drux::WaitResult::Readable && Drux::socketAccept(server.listenSocket, &accepted)) {
-            VantrelServer_AddClient(*holder, accepted);
+            if (Drux::admitConnection(accepted, server.port.load() & 0xFFFF, server.acceptWarnings))
+                VantrelServer_AddClient(*holder, accepted);
             continue;
         }
         // A failed accept (out of descriptors, say) is told, limited like a
