@@ -1,4 +1,5 @@
-// The log file of the process: one open-write-close per line, under one lock.
+// The log file of the process: one open-write-close per line, under one lock;
+// the file is closed between lines.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
@@ -25,7 +26,6 @@ public:
 
 private:
     boost::shared_ptr<Mutex> lock_;
-    FILE* file_ = nullptr;
     char path_[kMaxPath] = {};
 };
 

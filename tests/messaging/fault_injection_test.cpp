@@ -91,8 +91,8 @@ TEST_F(FaultInjectionTest, ShortSendsAndInterruptedCallsStillCarryWholeMessages)
     EXPECT_EQ(0u, Drux::testing::faultsLeft(Fault::Interrupted));
     EXPECT_EQ(messageBytes(VANTRELMESSAGETYPE_CLOSE), readBytes(peer.remote, 16));
 
-    // The reader waits inside a receive already; its next one, for the
-    // payload, is interrupted.
+    // The reader waits for the socket already; its receive of the message
+    // is interrupted and made again.
     Drux::testing::failNext(Fault::Interrupted, 1);
     sendPlain(peer.remote, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "whole"));
     ASSERT_TRUE(peer.recorder.waitForCount(1));
@@ -106,10 +106,12 @@ TEST_F(FaultInjectionTest, AFailedPayloadAllocationEndsThatConnectionOnly) {
     const uint16_t port = startServer();
     const SocketHandle first = Drux::socketCreate(), second = Drux::socketCreate();
     ASSERT_TRUE(Drux::socketConnect(first, port));
+    // Only a payload longer than the connection's receive buffer gets a
+    // buffer of its own.
     Drux::testing::failNext(Fault::Allocation, 1);
-    sendPlain(first, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "lost"));
+    sendPlain(first, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, std::string(100000, 'l')));
     ASSERT_TRUE(DruxTest::waitUntil([&] {
-        return logContains("WARNING: Unable to obtain 4 bytes for a message payload; closing the connection.\n");
+        return logContains("WARNING: Unable to obtain 100000 bytes for a message payload; closing the connection.\n");
     }));
     ASSERT_TRUE(Drux::socketConnect(second, port));
     sendPlain(second, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "kept"));
