@@ -31,17 +31,20 @@ namespace Drux {
 // reading, and its connection is closed rather than growing without end.
 constexpr size_t kOutgoingQueueLimit = 2 * (16u * 1024 * 1024 + 16);
 
-// Room for one burst of received bytes. A message up to this size (header
-// included) is parsed where it arrived and its payload handed over in place;
-// a longer one reads the rest of its payload into a buffer of its own.
-constexpr size_t kReceiveBufferBytes = 64 * 1024;
+// A connection's received bytes are parsed where they arrived, in a buffer
+// that starts this large and grows to hold a whole message up to the largest
+// size below; a longer message reads the rest of its payload into a buffer of
+// its own.
+constexpr size_t kFirstReceiveBufferBytes = 16 * 1024;
+constexpr size_t kLargestBufferedMessage = 128 * 1024;
 
 // The reading thread's own bytes (no other thread touches them): what the
 // receives brought that has not been handed over yet, at [begin, end).
 struct ReceivedBytes {
-    // kReceiveBufferBytes and one more, for the terminator of a payload that
+    // `capacity` bytes and one more, for the terminator of a payload that
     // ends at the end; obtained at the first message, kept for the next ones.
     std::unique_ptr<uint8_t[]> bytes;
+    size_t capacity = 0;
     size_t begin = 0;
     size_t end = 0;
     // How many whole messages buffered behind the next one to hand over were

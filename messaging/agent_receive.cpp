@@ -16,7 +16,7 @@
 
 namespace {
 
-using Drux::kReceiveBufferBytes;
+using Drux::kLargestBufferedMessage;
 using Drux::wire::kHeaderSize;
 
 // A payload buffer of its own starts this large (or at the announced size, if
@@ -53,32 +53,48 @@ bool payloadUnobtainable(Drux::AgentCore& agent, int32_t length) {
 
 Drux::ReceivedBytes& buffered(Drux::AgentCore& agent) { return agent.received; }
 
-// The burst buffer, obtained at the first message of the connection.
-bool obtainBuffer(Drux::AgentCore& agent) {
+// Makes room for at least `wanted` bytes from the start of the buffer,
+// keeping what is buffered; the buffer is obtained at the first message and
+// grows only for a message that needs it. False when the memory could not be
+// obtained (logged; the connection is closed).
+bool reserve(Drux::AgentCore& agent, size_t wanted, int32_t payloadLength) {
     Drux::ReceivedBytes& in = buffered(agent);
-    if (in.bytes) return true;
-    in.bytes.reset(new (std::nothrow) uint8_t[kReceiveBufferBytes + 1]);
-    if (in.bytes) return true;
-    Drux::LogWarningF(320, "Unable to obtain %zu bytes to read socket %d; closing the connection.\n",
-                      kReceiveBufferBytes + 1, static_cast<int>(agent.hostSocket.load()));
-    Drux::agentCloseConnection(agent);
-    return false;
+    if (in.capacity >= wanted) return true;
+    size_t capacity = in.capacity > 0 ? in.capacity : Drux::kFirstReceiveBufferBytes;
+    while (capacity < wanted) capacity *= 2;
+    std::unique_ptr<uint8_t[]> larger;
+    // Only growth is for a payload; the first buffer comes with the connection.
+    if (in.capacity == 0 || !Drux::injectedFault(Drux::Fault::Allocation))
+        larger.reset(new (std::nothrow) uint8_t[capacity + 1]);
+    if (!larger) {
+        if (in.capacity > 0) return payloadUnobtainable(agent, payloadLength);
+        Drux::LogWarningF(320, "Unable to obtain %zu bytes to read socket %d; closing the connection.\n",
+                          capacity + 1, static_cast<int>(agent.hostSocket.load()));
+        Drux::agentCloseConnection(agent);
+        return false;
+    }
+    if (in.end > in.begin) std::memcpy(larger.get(), in.bytes.get() + in.begin, in.end - in.begin);
+    in.bytes = std::move(larger);
+    in.capacity = capacity;
+    in.end -= in.begin;
+    in.begin = 0;
+    return true;
 }
 
-// Receives until at least `wanted` (at most kReceiveBufferBytes) bytes are
+// Receives until at least `wanted` bytes (no more than the capacity) are
 // buffered, each receive taking all the room there is, so one receive brings
 // a whole burst. The first byte of a message may be awaited without limit;
 // later ones fall under the silence limit. False when the connection ended.
 bool fill(Drux::AgentCore& agent, size_t wanted) {
     Drux::ReceivedBytes& in = buffered(agent);
-    if (in.begin + wanted > kReceiveBufferBytes) {
+    if (in.begin + wanted > in.capacity) {
         std::memmove(in.bytes.get(), in.bytes.get() + in.begin, in.end - in.begin);
         in.end -= in.begin;
         in.begin = 0;
     }
     while (in.end - in.begin < wanted) {
         size_t received = 0;
-        if (!Drux::agentReceiveSome(agent, in.bytes.get() + in.end, kReceiveBufferBytes - in.end, in.end > in.begin,
+        if (!Drux::agentReceiveSome(agent, in.bytes.get() + in.end, in.capacity - in.end, in.end > in.begin,
                                     &received))
             return false;
         in.end += received;
@@ -100,7 +116,7 @@ size_t payloadBytes(const VantrelMessageHeader& header) {
     return header.payloadLength > 0 ? static_cast<size_t>(header.payloadLength) : 0;
 }
 
-// Reads a payload too long for the burst buffer into a zero-terminated buffer
+// Reads a payload too long for the receive buffer into a zero-terminated buffer
 // of its own that grows with what arrives: first what is buffered already
 // (all of it belongs to this payload), then straight from the socket. False
 // when the connection ended (logged).
@@ -122,10 +138,12 @@ bool readLongPayload(Drux::AgentCore& agent, int32_t length, std::unique_ptr<cha
     // A size that would hold every byte holds the terminator too, so the
     // capacity is always either short of the payload or the whole of it.
     auto nextSize = [total](size_t wanted) { return wanted >= total ? total + 1 : wanted; };
-    if (!growTo(nextSize(kFirstPayloadBytes))) return payloadUnobtainable(agent, length);
-    count = in.end - in.begin;  // less than the first size: the payload did not fit the buffer
-    std::memcpy(payload.get(), in.bytes.get() + in.begin, count);
-    consume(in, count);
+    // All that is buffered belongs to this payload: it is longer than the buffer.
+    const size_t already = in.end - in.begin;
+    if (!growTo(nextSize(std::max(kFirstPayloadBytes, already)))) return payloadUnobtainable(agent, length);
+    std::memcpy(payload.get(), in.bytes.get() + in.begin, already);
+    count = already;
+    consume(in, already);
     while (count < total) {
         if (count == capacity && !growTo(nextSize(capacity * 2))) return payloadUnobtainable(agent, length);
         size_t received = 0;
@@ -184,7 +202,7 @@ void handOver(Drux::AgentCore& agent, int32_t type, const char* payload) {
 }  // namespace
 
 int32_t VantrelMessageAgent_ReceiveMessage(Drux::AgentCore& agent) {
-    if (!obtainBuffer(agent) || !fill(agent, kHeaderSize)) return 0;
+    if (!reserve(agent, kHeaderSize, 0) || !fill(agent, kHeaderSize)) return 0;
     Drux::ReceivedBytes& in = buffered(agent);
     const VantrelMessageHeader header = headerAt(in, in.begin);
     const int32_t type = Drux::wire::validatedType(header, agent.peerWarnings);
@@ -197,7 +215,7 @@ int32_t VantrelMessageAgent_ReceiveMessage(Drux::AgentCore& agent) {
     const size_t length = payloadBytes(header);
     const size_t size = kHeaderSize + length;
 
-    if (size > kReceiveBufferBytes) {
+    if (size > kLargestBufferedMessage) {
         consume(in, kHeaderSize);
         std::unique_ptr<char[]> payload;
         const bool read = readLongPayload(agent, header.payloadLength, payload);
@@ -210,7 +228,7 @@ int32_t VantrelMessageAgent_ReceiveMessage(Drux::AgentCore& agent) {
         return 1;
     }
 
-    if (!fill(agent, size)) return 0;
+    if (!reserve(agent, size, header.payloadLength) || !fill(agent, size)) return 0;
     const size_t start = in.begin;
     if (agent.isRunning.load() == 0) {
         consume(in, size);
