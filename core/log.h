@@ -1,5 +1,5 @@
-// The log file of the process: one open-write-close per line, under one lock;
-// the file is closed between lines.
+// The log file of the process: one open-append-close per line; the file is
+// closed between lines.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
@@ -25,7 +25,6 @@ public:
     static const char* Path();
 
 private:
-    boost::shared_ptr<Mutex> lock_;
     char path_[kMaxPath] = {};
 };
 

@@ -10,10 +10,17 @@ namespace Drux {
 
 bool appendToFile(const char* path, const void* data, size_t length) {
     if (path == nullptr) return false;
+    // The file mostly exists: an open without O_CREAT walks the path without
+    // taking the directory's lock, which a create must take.
     int fd;
     do {
-        fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+        fd = ::open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && errno == ENOENT) {
+        do {
+            fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+    }
     if (fd < 0) return false;
     const auto* bytes = static_cast<const char*>(data);
     bool written = true;
