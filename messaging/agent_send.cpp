@@ -102,22 +102,30 @@ int32_t agentSendMessage(AgentCore& agent, int32_t type, const char* payload) {
 }
 
 int32_t agentSendReplies(AgentCore& agent, size_t count) {
-    constexpr size_t kBatch = 64;
-    static const auto replies = [] {
-        std::array<uint8_t, kBatch * wire::kHeaderSize> bytes{};
+    // A block of REPLY headers that each send gathers as often as it needs.
+    constexpr size_t kBlock = 64, kBlocksPerSend = 64;
+    static const auto block = [] {
+        std::array<uint8_t, kBlock * wire::kHeaderSize> bytes{};
         wire::HeaderBytes one;
         wire::encodeHeader(wire::makeHeader(VANTRELMESSAGETYPE_REPLY, 0), one);
-        for (size_t i = 0; i < kBatch; ++i) std::memcpy(bytes.data() + i * wire::kHeaderSize, one, sizeof one);
+        for (size_t i = 0; i < kBlock; ++i) std::memcpy(bytes.data() + i * wire::kHeaderSize, one, sizeof one);
         return bytes;
     }();
     if (refuseWhileStopped(agent)) return 0;
+    const bool logged = isLoggedType(agent, VANTRELMESSAGETYPE_REPLY);
     while (count > 0) {
-        const size_t batch = count < kBatch ? count : kBatch;
-        const ByteSpan part{replies.data(), batch * wire::kHeaderSize};
-        if (!sendWhole(agent, &part, 1, part.length)) return 0;
-        if (isLoggedType(agent, VANTRELMESSAGETYPE_REPLY))
-            for (size_t i = 0; i < batch; ++i) LogInfoF(320, "SendMessage [%s]\n", messageTypeName(VANTRELMESSAGETYPE_REPLY));
-        count -= batch;
+        ByteSpan parts[kBlocksPerSend];
+        size_t used = 0, total = 0, replies = 0;
+        for (; used < kBlocksPerSend && replies < count; ++used) {
+            const size_t inBlock = count - replies < kBlock ? count - replies : kBlock;
+            parts[used] = ByteSpan{block.data(), inBlock * wire::kHeaderSize};
+            total += parts[used].length;
+            replies += inBlock;
+        }
+        if (!sendWhole(agent, parts, used, total)) return 0;
+        for (size_t i = 0; logged && i < replies; ++i)
+            LogInfoF(320, "SendMessage [%s]\n", messageTypeName(VANTRELMESSAGETYPE_REPLY));
+        count -= replies;
     }
     return 1;
 }
