@@ -1,18 +1,34 @@
-// Messaging figures, side by side in one run:
-//  1. round trip of a message and its automatic REPLY through two agents on
-//     loopback, against a raw-socket ping-pong of the same bytes (median);
-//  2. CPU time of 50 idle connected agent pairs over 5 seconds;
-//  3. time to delete a server with 50 connected clients, and to delete an
-//     agent whose socket was shut down.
+// Messaging figures, each against its baseline in the same run:
+//  1. round trip of a message and its automatic REPLY through two agents (the
+//     sender waits on a condition variable that the REPLY's callback signals),
+//     against the floor of any callback design (raw TCP whose reading thread
+//     hands the answer to the waiting sender through a mutex and a condition
+//     variable) and against plain raw ping-pong; payloads of 0, 200, 4000
+//     bytes and 64 KiB, with and without the log; p50 and p99 of rounds that
+//     take turns, so a change of machine load falls on every case alike;
+//  2. one-connection throughput of 16-byte messages and their REPLYs, against
+//     raw one-way 16-byte sends and a raw pipelined echo;
+//  3. CPU time of 50 idle connected agent pairs;
+//  4. time to delete a server with 50 connected clients, and an agent whose
+//     socket was shut down.
+// Every thread is pinned: all on one CPU (no wake-up crosses CPUs), then the
+// two ends of each connection on different CPUs.
+#include <pthread.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,12 +45,42 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Drux::SocketHandle;
 
-constexpr int kWarmup = 500;
-constexpr int kIterations = 10000;
+constexpr int kRounds = 8;
+constexpr int kRoundTripsPerRound = 1000;
+constexpr int kWarmup = 200;
+constexpr int kThroughputRounds = 3;
+constexpr int kThroughputMessages = 100000;
 constexpr int kIdlePairs = 50;
 constexpr int kIdleSeconds = 5;
 constexpr int kServerClients = 50;
 constexpr int kAgentDeletes = 20;
+constexpr int32_t kChat = VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME;
+
+// --- placement -------------------------------------------------------------
+
+// The CPUs of the two ends of a connection; threads inherit the CPU of the
+// thread that starts them, so each end is started while the caller sits there.
+struct Placement {
+    const char* name;
+    int near;  // the sender's end
+    int far;   // the answering end
+};
+
+void pinTo(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
+std::thread threadOn(int cpu, std::function<void()> body) {
+    return std::thread([cpu, body = std::move(body)] {
+        pinTo(cpu);
+        body();
+    });
+}
+
+// --- raw sockets -----------------------------------------------------------
 
 struct Pair {
     SocketHandle a = Drux::kInvalidSocket;
@@ -68,101 +114,333 @@ std::string headerBytes(int32_t type, int32_t length) {
 
 bool sendAll(SocketHandle s, const char* data, size_t length) {
     while (length > 0) {
-        size_t sent = 0;
-        if (!Drux::socketSend(s, data, length, &sent) || sent == 0) return false;
-        data += sent;
-        length -= sent;
+        const ssize_t n = ::send(s, data, length, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        data += n;
+        length -= static_cast<size_t>(n);
     }
     return true;
 }
 
 bool receiveAll(SocketHandle s, char* data, size_t length) {
     while (length > 0) {
-        size_t received = 0;
-        if (!Drux::socketReceive(s, data, length, &received) || received == 0) return false;
-        data += received;
-        length -= received;
+        const ssize_t n = ::recv(s, data, length, 0);
+        if (n <= 0) return false;
+        data += n;
+        length -= static_cast<size_t>(n);
     }
     return true;
 }
 
-double medianMicros(std::vector<double>& samples) {
+int32_t lengthField(const char* header) {
+    int32_t length = 0;
+    std::memcpy(&length, header + 12, 4);
+    return length;
+}
+
+// The answering end of the raw cases, as lean as it can be: it reads what is
+// there into one buffer and answers every whole message with a 16-byte
+// header; the REPLYs of one read leave in one send.
+void rawAnswerer(SocketHandle s) {
+    std::vector<char> buffer(256 * 1024);
+    std::string replies;
+    size_t filled = 0;
+    for (;;) {
+        const ssize_t n = ::recv(s, buffer.data() + filled, buffer.size() - filled, 0);
+        if (n <= 0) return;
+        filled += static_cast<size_t>(n);
+        size_t offset = 0;
+        replies.clear();
+        while (filled - offset >= 16) {
+            const size_t size = 16 + static_cast<size_t>(std::max(0, lengthField(buffer.data() + offset)));
+            if (filled - offset < size) break;
+            replies += headerBytes(VANTRELMESSAGETYPE_REPLY, 0);
+            offset += size;
+        }
+        if (!replies.empty() && !sendAll(s, replies.data(), replies.size())) return;
+        std::memmove(buffer.data(), buffer.data() + offset, filled - offset);
+        filled -= offset;
+    }
+}
+
+// Counts arrivals and wakes a waiting sender: the hand-over that every
+// callback design needs.
+struct Signal {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    uint64_t count = 0;
+    void add(uint64_t n) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            count += n;
+        }
+        arrived.notify_one();
+    }
+    void waitFor(uint64_t target) {
+        std::unique_lock<std::mutex> lock(mutex);
+        arrived.wait(lock, [&] { return count >= target; });
+    }
+    uint64_t now() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return count;
+    }
+};
+
+// One kind of connection that exchanges a message and its answer.
+class Exchange {
+public:
+    virtual ~Exchange() = default;
+    // Sends one message and returns when its answer has arrived.
+    virtual void roundTrip() = 0;
+};
+
+class RawPingPong : public Exchange {
+public:
+    RawPingPong(const Placement& where, const std::string& payload)
+        : pair_(connectedPair()), message_(headerBytes(kChat, static_cast<int32_t>(payload.size())) + payload) {
+        peer_ = threadOn(where.far, [this] { rawAnswerer(pair_.b); });
+    }
+    ~RawPingPong() override {
+        ::shutdown(pair_.a, SHUT_RDWR);
+        peer_.join();
+        closePair(pair_);
+    }
+    void roundTrip() override {
+        char reply[16];
+        sendAll(pair_.a, message_.data(), message_.size());
+        receiveAll(pair_.a, reply, sizeof reply);
+    }
+
+private:
+    Pair pair_;
+    std::string message_;
+    std::thread peer_;
+};
+
+// The callback floor: the sender's own reading thread takes the answer and
+// wakes the sender.
+class CallbackFloor : public Exchange {
+public:
+    CallbackFloor(const Placement& where, const std::string& payload)
+        : pair_(connectedPair()), message_(headerBytes(kChat, static_cast<int32_t>(payload.size())) + payload) {
+        peer_ = threadOn(where.far, [this] { rawAnswerer(pair_.b); });
+        reader_ = threadOn(where.near, [this] {
+            char buffer[4096];
+            size_t partial = 0;
+            for (;;) {
+                const ssize_t n = ::recv(pair_.a, buffer, sizeof buffer, 0);
+                if (n <= 0) return;
+                partial += static_cast<size_t>(n);
+                if (partial >= 16) signal_.add(partial / 16);
+                partial %= 16;
+            }
+        });
+    }
+    ~CallbackFloor() override {
+        ::shutdown(pair_.a, SHUT_RDWR);
+        peer_.join();
+        reader_.join();
+        closePair(pair_);
+    }
+    void roundTrip() override {
+        const uint64_t target = signal_.now() + 1;
+        sendAll(pair_.a, message_.data(), message_.size());
+        signal_.waitFor(target);
+    }
+
+private:
+    Pair pair_;
+    std::string message_;
+    Signal signal_;
+    std::thread peer_, reader_;
+};
+
+int32_t countReply(void* data, int32_t type, const char*) {
+    if (type == VANTRELMESSAGETYPE_REPLY) static_cast<Signal*>(data)->add(1);
+    return 1;
+}
+
+// Two agents on one connection: the near one sends, the far one answers with
+// its automatic REPLY, whose callback on the near side wakes the sender.
+class AgentPair : public Exchange {
+public:
+    AgentPair(const Placement& where, const std::string& payload) : pair_(connectedPair()), payload_(payload) {
+        VantrelMessageAgent_Create(&near_);
+        VantrelMessageAgent_Create(&far_);
+        VantrelMessageAgent_SetMessageArrivedCallback(near_, &signal_, countReply);
+        VantrelMessageAgent_SetMessageArrivedCallback(far_, nullptr, [](void*, int32_t, const char*) { return 1; });
+        pinTo(where.far);
+        VantrelMessageAgent_Start(far_, pair_.b);
+        pinTo(where.near);
+        VantrelMessageAgent_Start(near_, pair_.a);
+    }
+    ~AgentPair() override {
+        Drux::socketShutdown(pair_.a);
+        VantrelMessageAgent_Delete(&near_);
+        VantrelMessageAgent_Delete(&far_);
+        closePair(pair_);
+    }
+    void roundTrip() override {
+        const uint64_t target = signal_.now() + 1;
+        VantrelMessageAgent_SendMessage(near_, kChat, payload_.empty() ? nullptr : payload_.c_str());
+        signal_.waitFor(target);
+    }
+    // Sends `count` header-only messages back to back; returns when every
+    // REPLY is in.
+    void stream(int count) {
+        const uint64_t target = signal_.now() + static_cast<uint64_t>(count);
+        for (int i = 0; i < count; ++i) VantrelMessageAgent_SendMessage(near_, kChat, nullptr);
+        signal_.waitFor(target);
+    }
+
+private:
+    Pair pair_;
+    std::string payload_;
+    Signal signal_;
+    VantrelMessageAgentHandle near_ = nullptr, far_ = nullptr;
+};
+
+// --- statistics ------------------------------------------------------------
+
+struct Percentiles {
+    double p50, p99;
+};
+
+Percentiles percentiles(std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
+    return {samples[samples.size() / 2], samples[samples.size() * 99 / 100]};
 }
 
-// The raw ping-pong: the message's bytes in one send, the peer reads the
-// header and payload and answers with a 16-byte reply header.
-double rawRoundTrip(const std::string& payload) {
+void timeRound(Exchange& exchange, int count, std::vector<double>& samples) {
+    for (int i = 0; i < count; ++i) {
+        const auto start = Clock::now();
+        exchange.roundTrip();
+        samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+}
+
+// --- 1. round trips --------------------------------------------------------
+
+void roundTrips(const Placement& where) {
+    std::printf("\nRound trip of a message and its REPLY, %s, p50 / p99 in microseconds over %d rounds of %d\n",
+                where.name, kRounds, kRoundTripsPerRound);
+    std::printf("%-10s %15s %15s %15s %15s %9s %9s %9s\n", "payload", "raw ping-pong", "callback floor", "agents",
+                "agents, log", "ag/floor", "log/floor", "ag/raw");
+    for (const size_t size : {size_t{0}, size_t{200}, size_t{4000}, size_t{64 * 1024}}) {
+        const std::string payload(size, 'x');
+        pinTo(where.near);
+        RawPingPong raw(where, payload);
+        CallbackFloor floor(where, payload);
+        AgentPair agents(where, payload);
+        AgentPair logged(where, payload);
+        pinTo(where.near);
+        std::vector<double> rawTimes, floorTimes, agentTimes, loggedTimes;
+        std::vector<double> scratch;
+        for (Exchange* e : std::initializer_list<Exchange*>{&raw, &floor, &agents, &logged})
+            timeRound(*e, kWarmup, scratch);
+        for (int round = 0; round < kRounds; ++round) {
+            timeRound(raw, kRoundTripsPerRound, rawTimes);
+            timeRound(floor, kRoundTripsPerRound, floorTimes);
+            timeRound(agents, kRoundTripsPerRound, agentTimes);
+            Vantrel_Init("bench");
+            timeRound(logged, kRoundTripsPerRound, loggedTimes);
+            Vantrel_Remove();
+        }
+        const Percentiles r = percentiles(rawTimes), f = percentiles(floorTimes), a = percentiles(agentTimes),
+                          l = percentiles(loggedTimes);
+        char label[32];
+        std::snprintf(label, sizeof label, "%zu B", size);
+        std::printf("%-10s %7.1f /%6.1f %7.1f /%6.1f %7.1f /%6.1f %7.1f /%6.1f %8.2fx %8.2fx %8.2fx\n", label, r.p50,
+                    r.p99, f.p50, f.p99, a.p50, a.p99, l.p50, l.p99, a.p50 / f.p50, l.p50 / f.p50, a.p50 / r.p50);
+    }
+}
+
+// --- 2. throughput ---------------------------------------------------------
+
+double perSecond(int count, Clock::time_point start) {
+    return count / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// 16-byte sends, one per message, read by a peer that only counts bytes.
+double rawOneWay(const Placement& where) {
     const Pair pair = connectedPair();
-    std::thread peer([&] {
-        char header[16];
-        std::vector<char> body(64 * 1024);
-        const std::string reply = headerBytes(5, 0);
-        while (receiveAll(pair.b, header, sizeof header)) {
-            int32_t length = 0;
-            std::memcpy(&length, header + 12, 4);
-            if (length > 0 && !receiveAll(pair.b, body.data(), static_cast<size_t>(length))) break;
-            if (!sendAll(pair.b, reply.data(), reply.size())) break;
+    const size_t total = static_cast<size_t>(kThroughputMessages) * 16;
+    std::thread peer = threadOn(where.far, [&] {
+        std::vector<char> buffer(256 * 1024);
+        for (size_t got = 0; got < total;) {
+            const ssize_t n = ::recv(pair.b, buffer.data(), buffer.size(), 0);
+            if (n <= 0) return;
+            got += static_cast<size_t>(n);
         }
     });
-    const std::string message = headerBytes(11, static_cast<int32_t>(payload.size())) + payload;
-    std::vector<double> samples;
-    samples.reserve(kIterations);
-    char reply[16];
-    for (int i = 0; i < kWarmup + kIterations; ++i) {
-        const auto start = Clock::now();
-        sendAll(pair.a, message.data(), message.size());
-        receiveAll(pair.a, reply, sizeof reply);
-        if (i >= kWarmup) samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
-    Drux::socketShutdown(pair.a);
+    const std::string message = headerBytes(kChat, 0);
+    const auto start = Clock::now();
+    for (int i = 0; i < kThroughputMessages; ++i) sendAll(pair.a, message.data(), message.size());
     peer.join();
+    const double rate = perSecond(kThroughputMessages, start);
     closePair(pair);
-    return medianMicros(samples);
+    return rate;
 }
 
-// The same exchange through two agents: A sends, B answers automatically,
-// A's reading thread hands the REPLY to its callback, which wakes the sender.
-double agentRoundTrip(const std::string& payload) {
+// 16-byte sends answered by the lean answerer; the sender's reading thread
+// counts the answers.
+double rawEcho(const Placement& where) {
     const Pair pair = connectedPair();
-    std::atomic<uint32_t> replies{0};
-    VantrelMessageAgentHandle a = nullptr, b = nullptr;
-    VantrelMessageAgent_Create(&a);
-    VantrelMessageAgent_Create(&b);
-    VantrelMessageAgent_SetMessageArrivedCallback(a, &replies, [](void* data, int32_t type, const char*) {
-        if (type == VANTRELMESSAGETYPE_REPLY) {
-            auto* counter = static_cast<std::atomic<uint32_t>*>(data);
-            counter->fetch_add(1);
-            counter->notify_one();
+    std::thread peer = threadOn(where.far, [&] { rawAnswerer(pair.b); });
+    Signal answers;
+    std::thread reader = threadOn(where.near, [&] {
+        std::vector<char> buffer(256 * 1024);
+        size_t partial = 0;
+        for (;;) {
+            const ssize_t n = ::recv(pair.a, buffer.data(), buffer.size(), 0);
+            if (n <= 0) return;
+            partial += static_cast<size_t>(n);
+            if (partial >= 16) answers.add(partial / 16);
+            partial %= 16;
         }
-        return 1;
     });
-    VantrelMessageAgent_SetMessageArrivedCallback(b, nullptr, [](void*, int32_t, const char*) { return 1; });
-    VantrelMessageAgent_Start(a, pair.a);
-    VantrelMessageAgent_Start(b, pair.b);
-
-    std::vector<double> samples;
-    samples.reserve(kIterations);
-    const char* text = payload.empty() ? nullptr : payload.c_str();
-    for (int i = 0; i < kWarmup + kIterations; ++i) {
-        const uint32_t before = replies.load();
-        const auto start = Clock::now();
-        VantrelMessageAgent_SendMessage(a, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, text);
-        uint32_t now = replies.load();
-        while (now == before) {
-            replies.wait(now);
-            now = replies.load();
-        }
-        if (i >= kWarmup) samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
-    Drux::socketShutdown(pair.a);
-    Drux::socketShutdown(pair.b);
-    VantrelMessageAgent_Delete(&a);
-    VantrelMessageAgent_Delete(&b);
+    const std::string message = headerBytes(kChat, 0);
+    const auto start = Clock::now();
+    for (int i = 0; i < kThroughputMessages; ++i) sendAll(pair.a, message.data(), message.size());
+    answers.waitFor(kThroughputMessages);
+    const double rate = perSecond(kThroughputMessages, start);
+    ::shutdown(pair.a, SHUT_RDWR);
+    peer.join();
+    reader.join();
     closePair(pair);
-    return medianMicros(samples);
+    return rate;
 }
+
+double agentStream(const Placement& where) {
+    AgentPair agents(where, "");
+    pinTo(where.near);
+    const auto start = Clock::now();
+    agents.stream(kThroughputMessages);
+    return perSecond(kThroughputMessages, start);
+}
+
+void throughput(const Placement& where) {
+    std::vector<double> oneWay, echo, agents;
+    for (int round = 0; round < kThroughputRounds; ++round) {
+        pinTo(where.near);
+        oneWay.push_back(rawOneWay(where));
+        echo.push_back(rawEcho(where));
+        agents.push_back(agentStream(where));
+    }
+    auto range = [](std::vector<double>& v) {
+        std::sort(v.begin(), v.end());
+        return std::make_pair(v.front() / 1000, v.back() / 1000);
+    };
+    const auto o = range(oneWay), e = range(echo), a = range(agents);
+    std::printf("\nOne connection, %d 16-byte messages, %s, thousands per second (range of %d rounds)\n",
+                kThroughputMessages, where.name, kThroughputRounds);
+    std::printf("  raw one-way sends            %7.0f - %7.0f\n", o.first, o.second);
+    std::printf("  raw pipelined echo           %7.0f - %7.0f\n", e.first, e.second);
+    std::printf("  agents (message + REPLY)     %7.0f - %7.0f   %.2fx - %.2fx of one-way sends\n", a.first, a.second,
+                a.first / o.second, a.second / o.first);
+}
+
+// --- 3. idle cost, 4. teardown ---------------------------------------------
 
 double cpuSeconds() {
     rusage usage{};
@@ -237,32 +515,7 @@ double agentDeleteMillis() {
     return *std::max_element(samples.begin(), samples.end());
 }
 
-}  // namespace
-
-int main() {
-    char directory[] = "/tmp/drux-messaging-bench-XXXXXX";
-    if (mkdtemp(directory) == nullptr || chdir(directory) != 0) {
-        std::perror("temporary directory");
-        return 1;
-    }
-    const std::string payload200(200, 'x');
-
-    std::printf("Round trip of a message and its REPLY, median of %d, microseconds\n", kIterations);
-    std::printf("%-28s %10s %10s %10s\n", "", "raw", "agents", "ratio");
-    const double rawNone = rawRoundTrip("");
-    const double rawLong = rawRoundTrip(payload200);
-    const double agentNone = agentRoundTrip("");
-    const double agentLong = agentRoundTrip(payload200);
-    std::printf("%-28s %10.1f %10.1f %9.2fx\n", "no payload, no log", rawNone, agentNone, agentNone / rawNone);
-    std::printf("%-28s %10.1f %10.1f %9.2fx\n", "200-byte payload, no log", rawLong, agentLong, agentLong / rawLong);
-    Vantrel_Init("bench");
-    const double loggedNone = agentRoundTrip("");
-    const double loggedLong = agentRoundTrip(payload200);
-    Vantrel_Remove();
-    std::printf("%-28s %10.1f %10.1f %9.2fx\n", "no payload, log open", rawNone, loggedNone, loggedNone / rawNone);
-    std::printf("%-28s %10.1f %10.1f %9.2fx\n", "200-byte payload, log open", rawLong, loggedLong,
-                loggedLong / rawLong);
-
+void idleAndTeardown() {
     const double idle = idleCpuPercent();
     std::printf("\n%d idle agent pairs for %d s: %.3f%% of one core\n", kIdlePairs, kIdleSeconds, idle);
 
@@ -277,6 +530,33 @@ int main() {
                 serverDelete, serverDeleteLogged);
     std::printf("Deleting an agent whose socket was shut down (worst of %d) %6.2f %10.2f\n", kAgentDeletes,
                 agentDelete, agentDeleteLogged);
+}
+
+}  // namespace
+
+int main() {
+    char directory[] = "/tmp/drux-messaging-bench-XXXXXX";
+    if (mkdtemp(directory) == nullptr || chdir(directory) != 0) {
+        std::perror("temporary directory");
+        return 1;
+    }
+    double load[3] = {};
+    getloadavg(load, 3);
+    const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    std::printf("%ld CPUs online, load average %.2f %.2f %.2f at the start\n", cpus, load[0], load[1], load[2]);
+
+    std::vector<Placement> placements{{"every thread on CPU 0", 0, 0}};
+    if (cpus > 1) placements.push_back({"sender's end on CPU 0, answering end on CPU 1", 0, 1});
+    for (const Placement& where : placements) {
+        roundTrips(where);
+        throughput(where);
+    }
+    // The idle and teardown figures count every CPU, as a host would see them.
+    cpu_set_t all;
+    CPU_ZERO(&all);
+    for (long cpu = 0; cpu < cpus && cpu < CPU_SETSIZE; ++cpu) CPU_SET(cpu, &all);
+    pthread_setaffinity_np(pthread_self(), sizeof all, &all);
+    idleAndTeardown();
 
     unlink("vantrel-bench.log");
     if (chdir("/") == 0) rmdir(directory);

@@ -1,12 +1,17 @@
 // The log file of the process. Each line is one open, one write and one close
-// of the file under the log's lock, so the file is closed between lines and
-// whole lines never interleave.
+// of the file, so the file is closed between lines. The file is opened for
+// appending only, and the system appends each write whole at the end, so
+// whole lines never interleave without a lock of ours: writers on different
+// threads never wait for each other. While no log is open a line costs one
+// atomic load: nothing is formatted.
 #include "core/log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
 
 #include "core/platform/bounded_string.h"
+#include "core/platform/file_append.h"
 #include "core/platform/state_lock.h"
 #include "core/platform/system_error.h"
 
@@ -27,7 +32,12 @@ boost::shared_ptr<LogFile>& logPointer() {
     return log;
 }
 
+// Whether a log object exists: read first by every writer, so that a process
+// without a log pays nothing for the lines it would write.
+std::atomic<bool> g_logOpen{false};
+
 boost::shared_ptr<LogFile> currentLog() {
+    if (!g_logOpen.load(std::memory_order_acquire)) return boost::shared_ptr<LogFile>();
     std::lock_guard<StateLock> guard(logPointerMutex());
     return logPointer();
 }
@@ -35,6 +45,7 @@ boost::shared_ptr<LogFile> currentLog() {
 void replaceLog(boost::shared_ptr<LogFile> log) {
     {
         std::lock_guard<StateLock> guard(logPointerMutex());
+        g_logOpen.store(log != nullptr, std::memory_order_release);
         logPointer().swap(log);
     }
     // The previous object (now in `log`) is released here, outside the lock.
@@ -44,7 +55,6 @@ void replaceLog(boost::shared_ptr<LogFile> log) {
 
 int LogFile::Create(const char* fileName) {
     boost::shared_ptr<LogFile> log(new LogFile);
-    log->lock_ = createMutex();
 
     char directory[kMaxPath] = {};
     if (!currentDirectory(directory, sizeof directory)) std_strncpy(directory, sizeof directory, ".");
@@ -66,15 +76,7 @@ void LogFile::Destroy() { replaceLog(boost::shared_ptr<LogFile>()); }
 int LogFile::Write(const char* text) {
     boost::shared_ptr<LogFile> log = currentLog();
     if (!log || text == nullptr) return 0;
-    boost::shared_ptr<Mutex> lock = log->lock_;
-    ScopedLock scoped(lock);
-    log->file_ = std::fopen(log->path_, "at");
-    if (log->file_ == nullptr) return 0;
-    const size_t length = std::strlen(text);
-    if (length > 0) std::fwrite(text, length, 1, log->file_);
-    std::fclose(log->file_);
-    log->file_ = nullptr;
-    return 1;
+    return appendToFile(log->path_, text, std::strlen(text)) ? 1 : 0;
 }
 
 const char* LogFile::Path() {
@@ -84,9 +86,14 @@ const char* LogFile::Path() {
 
 namespace {
 
-int logLine(const char* line) { return LogPrintf("%s", line); }
+// A whole line is at most 1023 characters, so formatting it once more with
+// "%s" into 1024 bytes would copy it unchanged: it goes to the file directly.
+int logLine(const char* line) { return LogFile::Write(line); }
+
+bool logOpen() { return g_logOpen.load(std::memory_order_acquire); }
 
 void logLevel(const char* prefixFormat, const char* text) {
+    if (!logOpen()) return;
     char line[kLineSize];
     boundedPrintf(line, sizeof line, prefixFormat, text != nullptr ? text : "");
     logLine(line);
@@ -95,6 +102,7 @@ void logLevel(const char* prefixFormat, const char* text) {
 void logLevelV(const char* prefixFormat, size_t innerSize, const char* format, va_list arguments) {
     // The whole line holds at most 1023 characters, so a larger inner buffer
     // could not change the result.
+    if (!logOpen()) return;
     char inner[kLineSize];
     const size_t size = innerSize < sizeof inner ? innerSize : sizeof inner;
     if (size == 0)
@@ -134,7 +142,7 @@ void LogErrorF(size_t innerSize, const char* format, ...) {
 }  // namespace Drux
 
 int LogPrintf(const char* format, ...) {
-    if (Drux::LogFile::Path() == nullptr) return 0;
+    if (!Drux::logOpen()) return 0;
     char line[Drux::kLineSize];
     va_list arguments;
     va_start(arguments, format);

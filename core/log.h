@@ -1,4 +1,5 @@
-// The log file of the process: one open-write-close per line, under one lock.
+// The log file of the process: one open-append-close per line; the file is
+// closed between lines.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
@@ -24,8 +25,6 @@ public:
     static const char* Path();
 
 private:
-    boost::shared_ptr<Mutex> lock_;
-    FILE* file_ = nullptr;
     char path_[kMaxPath] = {};
 };
 

@@ -16,6 +16,10 @@
  * agent never touches the host's descriptor number, so a new socket that
  * reuses that number is not read by the old agent.
  *
+ * Start also sets TCP_NODELAY on the connection (a socket option, so the
+ * host's handle has it too): each message leaves in one send, and a peer
+ * that delays its acknowledgements must not hold the next one back.
+ *
  * SendMessage returns 1 when the message was accepted for sending: what the
  * socket does not take at once waits in the connection's outgoing queue and
  * leaves in order. A peer that lets that queue pass its bound (two messages

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "VantrelMessageAgent.h"
 #include "core/log_limiter.h"
@@ -29,6 +30,27 @@ namespace Drux {
 // message behind the one it is reading; one that lets this fill has stopped
 // reading, and its connection is closed rather than growing without end.
 constexpr size_t kOutgoingQueueLimit = 2 * (16u * 1024 * 1024 + 16);
+
+// A connection's received bytes are parsed where they arrived, in a buffer
+// that starts this large and grows to hold a whole message up to the largest
+// size below; a longer message reads the rest of its payload into a buffer of
+// its own.
+constexpr size_t kFirstReceiveBufferBytes = 16 * 1024;
+constexpr size_t kLargestBufferedMessage = 128 * 1024;
+
+// The reading thread's own bytes (no other thread touches them): what the
+// receives brought that has not been handed over yet, at [begin, end).
+struct ReceivedBytes {
+    // `capacity` bytes and one more, for the terminator of a payload that
+    // ends at the end; obtained at the first message, kept for the next ones.
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t capacity = 0;
+    size_t begin = 0;
+    size_t end = 0;
+    // How many whole messages buffered behind the next one to hand over were
+    // already answered: their REPLYs left in one send with an earlier one's.
+    size_t answeredAhead = 0;
+};
 
 struct AgentCore {
     AgentCore() = default;
@@ -66,6 +88,7 @@ struct AgentCore {
     // What the payload buffer of the message being read holds now (0 between
     // messages): memory follows the bytes that arrived, not the announcement.
     std::atomic<size_t> payloadCapacity{0};
+    ReceivedBytes received;
     // Called once by the reading thread when the connection ends under it (a
     // failed read, the peer's close, a limit) while the agent still runs; not
     // when the agent is stopped. Set before the start; runs on the reading
@@ -100,6 +123,9 @@ namespace Drux {
 // at once as far as the socket takes it, the rest queued for the heartbeat
 // thread. Never blocks.
 int32_t agentSendMessage(AgentCore& agent, int32_t type, const char* payload);
+// Sends `count` REPLYs in as few sends as it can, each logged as
+// agentSendMessage logs a REPLY. Never blocks.
+int32_t agentSendReplies(AgentCore& agent, size_t count);
 // Sends what is queued as far as the socket takes it now; true while bytes
 // remain. Called by the heartbeat thread only.
 bool agentFlushOutgoing(AgentCore& agent);

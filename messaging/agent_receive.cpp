@@ -1,5 +1,7 @@
-// The reading side of an agent: one message at a time, answered with a reply
-// and handed to the message-arrived callback, until the connection fails.
+// The reading side of an agent: the connection's bytes arrive in bursts, one
+// receive each, into the reading thread's buffer; messages are parsed out of
+// it one at a time, each answered with a REPLY before it is handed to the
+// message-arrived callback, until the connection fails.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -14,8 +16,12 @@
 
 namespace {
 
-// A payload buffer starts this large (or at the announced size, if smaller)
-// and doubles as the bytes fill it, so that an announcement alone costs little.
+using Drux::kLargestBufferedMessage;
+using Drux::wire::kHeaderSize;
+
+// A payload buffer of its own starts this large (or at the announced size, if
+// smaller) and doubles as the bytes fill it, so that an announcement alone
+// costs little.
 constexpr size_t kFirstPayloadBytes = 64 * 1024;
 
 void deliver(Drux::AgentCore& agent, VantrelMessageArrivedCallback callback, int32_t type, const char* payload) {
@@ -45,9 +51,77 @@ bool payloadUnobtainable(Drux::AgentCore& agent, int32_t length) {
     return false;
 }
 
-// Reads a payload of `length` bytes into a zero-terminated buffer that grows
-// with what arrives. False when the connection ended (logged).
-bool readPayload(Drux::AgentCore& agent, int32_t length, std::unique_ptr<char[]>& payload) {
+Drux::ReceivedBytes& buffered(Drux::AgentCore& agent) { return agent.received; }
+
+// Makes room for at least `wanted` bytes from the start of the buffer,
+// keeping what is buffered; the buffer is obtained at the first message and
+// grows only for a message that needs it. False when the memory could not be
+// obtained (logged; the connection is closed).
+bool reserve(Drux::AgentCore& agent, size_t wanted, int32_t payloadLength) {
+    Drux::ReceivedBytes& in = buffered(agent);
+    if (in.capacity >= wanted) return true;
+    size_t capacity = in.capacity > 0 ? in.capacity : Drux::kFirstReceiveBufferBytes;
+    while (capacity < wanted) capacity *= 2;
+    std::unique_ptr<uint8_t[]> larger;
+    // Only growth is for a payload; the first buffer comes with the connection.
+    if (in.capacity == 0 || !Drux::injectedFault(Drux::Fault::Allocation))
+        larger.reset(new (std::nothrow) uint8_t[capacity + 1]);
+    if (!larger) {
+        if (in.capacity > 0) return payloadUnobtainable(agent, payloadLength);
+        Drux::LogWarningF(320, "Unable to obtain %zu bytes to read socket %d; closing the connection.\n",
+                          capacity + 1, static_cast<int>(agent.hostSocket.load()));
+        Drux::agentCloseConnection(agent);
+        return false;
+    }
+    if (in.end > in.begin) std::memcpy(larger.get(), in.bytes.get() + in.begin, in.end - in.begin);
+    in.bytes = std::move(larger);
+    in.capacity = capacity;
+    in.end -= in.begin;
+    in.begin = 0;
+    return true;
+}
+
+// Receives until at least `wanted` bytes (no more than the capacity) are
+// buffered, each receive taking all the room there is, so one receive brings
+// a whole burst. The first byte of a message may be awaited without limit;
+// later ones fall under the silence limit. False when the connection ended.
+bool fill(Drux::AgentCore& agent, size_t wanted) {
+    Drux::ReceivedBytes& in = buffered(agent);
+    if (in.begin + wanted > in.capacity) {
+        std::memmove(in.bytes.get(), in.bytes.get() + in.begin, in.end - in.begin);
+        in.end -= in.begin;
+        in.begin = 0;
+    }
+    while (in.end - in.begin < wanted) {
+        size_t received = 0;
+        if (!Drux::agentReceiveSome(agent, in.bytes.get() + in.end, in.capacity - in.end, in.end > in.begin,
+                                    &received))
+            return false;
+        in.end += received;
+    }
+    return true;
+}
+
+void consume(Drux::ReceivedBytes& in, size_t bytes) {
+    in.begin += bytes;
+    if (in.begin == in.end) in.begin = in.end = 0;
+}
+
+VantrelMessageHeader headerAt(const Drux::ReceivedBytes& in, size_t offset) {
+    return Drux::wire::decodeHeader(*reinterpret_cast<const Drux::wire::HeaderBytes*>(in.bytes.get() + offset));
+}
+
+// The payload length a header stands for: none for a negative announcement.
+size_t payloadBytes(const VantrelMessageHeader& header) {
+    return header.payloadLength > 0 ? static_cast<size_t>(header.payloadLength) : 0;
+}
+
+// Reads a payload too long for the receive buffer into a zero-terminated buffer
+// of its own that grows with what arrives: first what is buffered already
+// (all of it belongs to this payload), then straight from the socket. False
+// when the connection ended (logged).
+bool readLongPayload(Drux::AgentCore& agent, int32_t length, std::unique_ptr<char[]>& payload) {
+    Drux::ReceivedBytes& in = buffered(agent);
     const size_t total = static_cast<size_t>(length);
     size_t capacity = 0;
     size_t count = 0;
@@ -64,7 +138,12 @@ bool readPayload(Drux::AgentCore& agent, int32_t length, std::unique_ptr<char[]>
     // A size that would hold every byte holds the terminator too, so the
     // capacity is always either short of the payload or the whole of it.
     auto nextSize = [total](size_t wanted) { return wanted >= total ? total + 1 : wanted; };
-    if (!growTo(nextSize(kFirstPayloadBytes))) return payloadUnobtainable(agent, length);
+    // All that is buffered belongs to this payload: it is longer than the buffer.
+    const size_t already = in.end - in.begin;
+    if (!growTo(nextSize(std::max(kFirstPayloadBytes, already)))) return payloadUnobtainable(agent, length);
+    std::memcpy(payload.get(), in.bytes.get() + in.begin, already);
+    count = already;
+    consume(in, already);
     while (count < total) {
         if (count == capacity && !growTo(nextSize(capacity * 2))) return payloadUnobtainable(agent, length);
         size_t received = 0;
@@ -76,45 +155,98 @@ bool readPayload(Drux::AgentCore& agent, int32_t length, std::unique_ptr<char[]>
     return true;
 }
 
-// Reads one message off the connection: its delivered type and payload (null
-// when it has none). False when the connection ended.
-bool readMessage(Drux::AgentCore& agent, int32_t& type, std::unique_ptr<char[]>& payload) {
-    Drux::wire::HeaderBytes bytes;
-    if (!VantrelMessageAgent_ReadFromSocketInternal(agent, bytes, Drux::wire::kHeaderSize, false)) return false;
-    const VantrelMessageHeader header = Drux::wire::decodeHeader(bytes);
-    type = Drux::wire::validatedType(header, agent.peerWarnings);
-    if (header.payloadLength <= 0) return true;
-    if (header.payloadLength > Drux::wire::kMaxPayloadBytes) {
-        Drux::LogWarningF(320, "Message payload of %d bytes exceeds the 16 MiB limit; closing the connection.\n",
-                          header.payloadLength);
-        Drux::agentCloseConnection(agent);
-        return false;
+// How many whole messages from `offset` on are in the buffer, and how many of
+// them are answered with a REPLY.
+void countWholeMessages(const Drux::ReceivedBytes& in, size_t offset, size_t* messages, size_t* answered) {
+    *messages = 0;
+    *answered = 0;
+    while (in.end - offset >= static_cast<size_t>(kHeaderSize)) {
+        const VantrelMessageHeader header = headerAt(in, offset);
+        if (header.payloadLength > Drux::wire::kMaxPayloadBytes) return;
+        const size_t size = kHeaderSize + payloadBytes(header);
+        if (size > in.end - offset) return;
+        ++*messages;
+        if (Drux::wire::isAnswered(header)) ++*answered;
+        offset += size;
     }
-    return readPayload(agent, header.payloadLength, payload);
+}
+
+// Sends the REPLY of the message being handed over, together with those of
+// the whole messages buffered behind it, unless an earlier send took it
+// along. Every REPLY leaves on its own while each one is logged, so the log
+// keeps its order of lines.
+void answer(Drux::AgentCore& agent, const VantrelMessageHeader& header, size_t following) {
+    Drux::ReceivedBytes& in = buffered(agent);
+    if (in.answeredAhead > 0) {
+        --in.answeredAhead;
+        return;
+    }
+    size_t messages = 0, answered = 0;
+    if (!Drux::isLoggedType(agent, VANTRELMESSAGETYPE_REPLY)) countWholeMessages(in, following, &messages, &answered);
+    const size_t own = Drux::wire::isAnswered(header) ? 1 : 0;
+    // Its result is ignored: a failed send has logged why.
+    if (own + answered > 0) Drux::agentSendReplies(agent, own + answered);
+    in.answeredAhead = messages;
+}
+
+void handOver(Drux::AgentCore& agent, int32_t type, const char* payload) {
+    const VantrelMessageArrivedCallback callback = agent.messageArrivedCallback.load();
+    if (callback == nullptr) {
+        agent.peerWarnings.warning("Message arived, but there is no MessageArrivedCallback.\n");
+        return;
+    }
+    if (Drux::isLoggedType(agent, type)) logReceipt(agent, type);
+    deliver(agent, callback, type, payload);
 }
 
 }  // namespace
 
 int32_t VantrelMessageAgent_ReceiveMessage(Drux::AgentCore& agent) {
-    int32_t type = VANTRELMESSAGETYPE_INVALID;
-    std::unique_ptr<char[]> payload;
-    const bool read = readMessage(agent, type, payload);
-    agent.payloadCapacity.store(0);
-    if (!read) return 0;
+    if (!reserve(agent, kHeaderSize, 0) || !fill(agent, kHeaderSize)) return 0;
+    Drux::ReceivedBytes& in = buffered(agent);
+    const VantrelMessageHeader header = headerAt(in, in.begin);
+    const int32_t type = Drux::wire::validatedType(header, agent.peerWarnings);
+    if (header.payloadLength > Drux::wire::kMaxPayloadBytes) {
+        Drux::LogWarningF(320, "Message payload of %d bytes exceeds the 16 MiB limit; closing the connection.\n",
+                          header.payloadLength);
+        Drux::agentCloseConnection(agent);
+        return 0;
+    }
+    const size_t length = payloadBytes(header);
+    const size_t size = kHeaderSize + length;
 
-    // Stopped meanwhile: the message is dropped without reply or delivery.
-    if (agent.isRunning.load() == 0) return 1;
-
-    if (type != VANTRELMESSAGETYPE_REPLY && type != VANTRELMESSAGETYPE_INVALID)
-        Drux::agentSendMessage(agent, VANTRELMESSAGETYPE_REPLY, nullptr);
-
-    const VantrelMessageArrivedCallback callback = agent.messageArrivedCallback.load();
-    if (callback == nullptr) {
-        agent.peerWarnings.warning("Message arived, but there is no MessageArrivedCallback.\n");
+    if (size > kLargestBufferedMessage) {
+        consume(in, kHeaderSize);
+        std::unique_ptr<char[]> payload;
+        const bool read = readLongPayload(agent, header.payloadLength, payload);
+        agent.payloadCapacity.store(0);
+        if (!read) return 0;
+        // Stopped meanwhile: the message is dropped without reply or delivery.
+        if (agent.isRunning.load() == 0) return 1;
+        answer(agent, header, in.begin);
+        handOver(agent, type, payload.get());
         return 1;
     }
-    if (Drux::isLoggedType(agent, type)) logReceipt(agent, type);
-    deliver(agent, callback, type, payload.get());
+
+    if (!reserve(agent, size, header.payloadLength) || !fill(agent, size)) return 0;
+    const size_t start = in.begin;
+    if (agent.isRunning.load() == 0) {
+        consume(in, size);
+        return 1;
+    }
+    answer(agent, header, start + size);
+    // The payload is handed over where it arrived: the byte behind it (the
+    // next message's, or spare room) holds its terminator meanwhile.
+    char* payload = nullptr;
+    uint8_t behind = 0;
+    if (length > 0) {
+        payload = reinterpret_cast<char*>(in.bytes.get() + start + kHeaderSize);
+        behind = static_cast<uint8_t>(payload[length]);
+        payload[length] = '\0';
+    }
+    handOver(agent, type, payload);
+    if (payload != nullptr) payload[length] = static_cast<char>(behind);
+    consume(in, size);
     return 1;
 }
 

@@ -4,6 +4,8 @@
 // REPLY least of all) ever waits for a slow peer. Header and payload go in
 // one gather send under the agent's lock, so no other sender's bytes come
 // between them and the order of messages per connection is kept.
+#include <array>
+#include <cstring>
 #include <new>
 
 #include "core/enum_names.h"
@@ -38,6 +40,44 @@ void agentWakeWriter(AgentCore& agent) {
     agent.heartbeatWaker.notify();
 }
 
+namespace {
+
+// Sends the bytes of one or more whole messages, or queues what the socket
+// does not take now. 1 when they were sent or queued; 0 after logging why not.
+int32_t sendWhole(AgentCore& agent, const ByteSpan* parts, size_t count, size_t total) {
+    ScopedLock lock(agent.mutex);
+    size_t sent = 0;
+    if (agent.outgoing.empty()) {
+        if (!VantrelMessageAgent_WriteToSocketInternal(agent, parts, count, &sent)) return 0;
+    } else if (agent.outgoing.size() + total > kOutgoingQueueLimit) {
+        dropStuckConnection(agent);
+        return 0;
+    }
+    if (sent < total) {
+        try {
+            agent.outgoing.append(parts, count, sent);
+        } catch (const std::bad_alloc&) {
+            // Part of the message may be on the wire already: the stream
+            // cannot go on without the rest.
+            LogWarningF(320, "Unable to obtain %zu bytes to queue a message; closing the connection.\n",
+                        total - sent);
+            agent.outgoing.clear();
+            agentCloseConnection(agent);
+            return 0;
+        }
+        agentWakeWriter(agent);
+    }
+    return 1;
+}
+
+bool refuseWhileStopped(const AgentCore& agent) {
+    if (agent.isRunning.load() != 0) return false;
+    LogError("Cannot send messages when the MessageAgent isn't started.\n");
+    return true;
+}
+
+}  // namespace
+
 int32_t agentSendMessage(AgentCore& agent, int32_t type, const char* payload) {
     // Measured only up to one byte past the limit: a longer text is refused
     // without walking all of it.
@@ -46,42 +86,47 @@ int32_t agentSendMessage(AgentCore& agent, int32_t type, const char* payload) {
     wire::HeaderBytes bytes;
     wire::encodeHeader(header, bytes);
 
-    if (agent.isRunning.load() == 0) {
-        LogError("Cannot send messages when the MessageAgent isn't started.\n");
-        return 0;
-    }
+    if (refuseWhileStopped(agent)) return 0;
     if (length > static_cast<size_t>(wire::kMaxPayloadBytes)) {
         LogErrorF(320, "Message payload exceeds the %d byte limit; the message was not sent.\n",
                   wire::kMaxPayloadBytes);
         return 0;
     }
+    // Header and payload in one gather send: no copy, and no small first
+    // segment for Nagle's algorithm to hold back on a socket without
+    // TCP_NODELAY.
     const ByteSpan parts[2] = {{bytes, sizeof bytes}, {payload, length}};
-    const size_t total = sizeof bytes + length;
-    {
-        ScopedLock lock(agent.mutex);
-        size_t sent = 0;
-        if (agent.outgoing.empty()) {
-            if (!VantrelMessageAgent_WriteToSocketInternal(agent, parts, 2, &sent)) return 0;
-        } else if (agent.outgoing.size() + total > kOutgoingQueueLimit) {
-            dropStuckConnection(agent);
-            return 0;
-        }
-        if (sent < total) {
-            try {
-                agent.outgoing.append(parts, 2, sent);
-            } catch (const std::bad_alloc&) {
-                // Part of the message may be on the wire already: the stream
-                // cannot go on without the rest.
-                LogWarningF(320, "Unable to obtain %zu bytes to queue a message; closing the connection.\n",
-                            total - sent);
-                agent.outgoing.clear();
-                agentCloseConnection(agent);
-                return 0;
-            }
-            agentWakeWriter(agent);
-        }
-    }
+    if (!sendWhole(agent, parts, 2, sizeof bytes + length)) return 0;
     if (isLoggedType(agent, type)) LogInfoF(320, "SendMessage [%s]\n", messageTypeName(type));
+    return 1;
+}
+
+int32_t agentSendReplies(AgentCore& agent, size_t count) {
+    // A block of REPLY headers that each send gathers as often as it needs.
+    constexpr size_t kBlock = 64, kBlocksPerSend = 64;
+    static const auto block = [] {
+        std::array<uint8_t, kBlock * wire::kHeaderSize> bytes{};
+        wire::HeaderBytes one;
+        wire::encodeHeader(wire::makeHeader(VANTRELMESSAGETYPE_REPLY, 0), one);
+        for (size_t i = 0; i < kBlock; ++i) std::memcpy(bytes.data() + i * wire::kHeaderSize, one, sizeof one);
+        return bytes;
+    }();
+    if (refuseWhileStopped(agent)) return 0;
+    const bool logged = isLoggedType(agent, VANTRELMESSAGETYPE_REPLY);
+    while (count > 0) {
+        ByteSpan parts[kBlocksPerSend];
+        size_t used = 0, total = 0, replies = 0;
+        for (; used < kBlocksPerSend && replies < count; ++used) {
+            const size_t inBlock = count - replies < kBlock ? count - replies : kBlock;
+            parts[used] = ByteSpan{block.data(), inBlock * wire::kHeaderSize};
+            total += parts[used].length;
+            replies += inBlock;
+        }
+        if (!sendWhole(agent, parts, used, total)) return 0;
+        for (size_t i = 0; logged && i < replies; ++i)
+            LogInfoF(320, "SendMessage [%s]\n", messageTypeName(VANTRELMESSAGETYPE_REPLY));
+        count -= replies;
+    }
     return 1;
 }
 

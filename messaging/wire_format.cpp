@@ -63,4 +63,9 @@ int32_t validatedType(const VantrelMessageHeader& header, LogLimiter& warnings) 
     return type;
 }
 
+bool isAnswered(const VantrelMessageHeader& header) {
+    return header.headerSize == kHeaderSize && header.version == kVersion && header.type < VANTRELMESSAGETYPE_INVALID &&
+           header.type != VANTRELMESSAGETYPE_REPLY;
+}
+
 }  // namespace Drux::wire

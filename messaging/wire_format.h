@@ -30,4 +30,8 @@ VantrelMessageHeader decodeHeader(const HeaderBytes& bytes);
 // any check failed.
 int32_t validatedType(const VantrelMessageHeader& header, LogLimiter& warnings);
 
+// Whether a receiver answers a message with this header with a REPLY: the
+// type validatedType would deliver is neither REPLY nor INVALID. Logs nothing.
+bool isAnswered(const VantrelMessageHeader& header);
+
 }  // namespace Drux::wire

@@ -7,6 +7,7 @@
 //   native.h        NativeHandle (and kInvalidNativeHandle), NativeThread and
 //                   kNativePathSeparator: the types the shared headers hold.
 //   clock.cpp       monotonicMilliseconds() below.
+//   file_append.cpp appendToFile of file_append.h.
 //   thread.cpp      the thread functions below, currentThreadId() and
 //                   sleepMilliseconds() of thread.h.
 //   interrupter.cpp the Interrupter of interrupter.h: signal() makes it ready

@@ -51,6 +51,19 @@ TEST(Log, WritesOnlyBetweenInitAndRemoveAndKeepsTextAsGiven) {
 
 class LogLines : public DruxTest::LoggedTest {};
 
+TEST(Log, TheFileStaysClosedBetweenLinesSoItCanBeMovedOrDeleted) {
+    DruxTest::TempDirectory directory;
+    ASSERT_EQ(Vantrel_Init("moved"), 1);
+    const std::string path = directory.file("vantrel-moved.log");
+    std::filesystem::rename(path, directory.file("kept.log"));
+    Vantrel_Log(0, "after the move\n");
+    std::filesystem::remove(path);
+    Vantrel_Log(1, "after the deletion\n");
+    Vantrel_Remove();
+    EXPECT_EQ(readFile(directory.file("kept.log")), "INFO: vantrel [moved] initializing...\n");
+    EXPECT_EQ(readFile(path), "WARNING: after the deletion\nINFO: vantrel exiting...\n");
+}
+
 TEST_F(LogLines, InnerTextsLastErrorsAndEscapedExceptionsMakeTheirLines) {
     Drux::LogWarningF(8, "%s-%d\n", "abcdef", 42);  // cut lines lose their line end and run together
     Drux::LogErrorF(0, "%s", "ignored");

@@ -1,11 +1,13 @@
 // Message agents against peers that are busy, stuck or careless: bursts sent
 // both ways at once, a peer that never reads, a message that stops half-way,
 // and a host that closes its handle before deleting the agent.
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "core/figures.h"
@@ -33,6 +35,7 @@ std::pair<SocketHandle, SocketHandle> connectedPair() {
 struct SequenceChecker {
     static int32_t callback(void* self, int32_t type, const char* payload) {
         auto* checker = static_cast<SequenceChecker*>(self);
+        if (type == VANTRELMESSAGETYPE_REPLY) checker->replies.fetch_add(1);
         if (type != VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME) return 1;
         const size_t length = payload != nullptr ? std::strlen(payload) : 0;
         const long expected = checker->count.load();
@@ -42,7 +45,9 @@ struct SequenceChecker {
         return 1;
     }
     size_t size = 0;
-    std::atomic<long> count{0}, faults{0};
+    std::atomic<long> count{0}, faults{0}, replies{0};
+    // Every message and every REPLY arrived: nothing waits to be sent any more.
+    bool allIn(long expected) const { return count.load() >= expected && replies.load() >= expected; }
 };
 
 // An agent that the test starts on a socket it owns, with an optional
@@ -100,13 +105,80 @@ TEST_F(AgentPeersTest, SymmetricBurstsAreAllDeliveredInOrderBothWays) {
             fromA.join();
             fromB.join();
             EXPECT_TRUE(DruxTest::waitUntil(
-                [&] { return toLeft.count.load() >= burst.count && toRight.count.load() >= burst.count; },
+                [&] { return toLeft.allIn(burst.count) && toRight.allIn(burst.count); },
                 std::chrono::seconds(120)))
                 << toLeft.count.load() << " " << toRight.count.load();
             EXPECT_EQ(0, toLeft.faults.load() + toRight.faults.load());
         }
     }
     EXPECT_FALSE(logContains("stopped reading") || logContains("Failed to send"));
+}
+
+// What a callback saw: the message, and how many REPLY bytes its peer could
+// read by then.
+struct AnswerWatcher {
+    static int32_t callback(void* self, int32_t type, const char* payload) {
+        auto* watcher = static_cast<AnswerWatcher*>(self);
+        char peek[4096];
+        const ssize_t waiting = ::recv(watcher->remote, peek, sizeof peek, MSG_PEEK | MSG_DONTWAIT);
+        std::lock_guard<std::mutex> lock(watcher->mutex);
+        watcher->seen.push_back({std::to_string(type) + ":" + (payload ? payload : "(null)"),
+                                 waiting > 0 ? static_cast<size_t>(waiting) : 0});
+        return 1;
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen.size();
+    }
+    SocketHandle remote;
+    std::mutex mutex;
+    std::vector<std::pair<std::string, size_t>> seen;
+};
+
+TEST_F(AgentPeersTest, ABurstIsParsedInOrderAndEachMessageIsAnsweredBeforeItIsDelivered) {
+    const std::string kReply = messageBytes(VANTRELMESSAGETYPE_REPLY);
+    RawPeerAgent peer;
+    AnswerWatcher watcher{peer.remote, {}, {}};
+    VantrelMessageAgent_SetMessageArrivedCallback(peer.agent, &watcher, &AnswerWatcher::callback);
+    // Payloads back to back (each one's terminator sits where the next header
+    // begins), one that outgrows the first receive buffer, one longer than any,
+    // messages that are not answered, and a last one split across sends.
+    struct Sent {
+        int32_t type;
+        std::string payload;
+        bool answered;
+    };
+    const std::vector<Sent> burst{
+        {11, "", true},
+        {11, "a", true},
+        {VANTRELMESSAGETYPE_REPLY, "r", false},
+        {11, std::string(200, 'b'), true},
+        {12, std::string(20000, 'c'), true},
+        {11, "d", true},
+        {11, std::string(200000, 'e'), true},
+        {VANTRELMESSAGETYPE_INVALID, "", false},
+        {12, "f", true},
+        {11, "split", true},
+    };
+    std::string bytes;
+    for (const Sent& message : burst) bytes += messageBytes(message.type, message.payload);
+    sendRaw(peer.remote, bytes.substr(0, bytes.size() - 3));
+    sendRaw(peer.remote, bytes.substr(bytes.size() - 3));
+    ASSERT_TRUE(DruxTest::waitUntil([&] { return watcher.count() == burst.size(); }));
+
+    size_t answered = 0;
+    for (size_t i = 0; i < burst.size(); ++i) {
+        SCOPED_TRACE(i);
+        if (burst[i].answered) ++answered;
+        const std::string expected = std::to_string(burst[i].type) + ":" +
+                                     (burst[i].payload.empty() ? "(null)" : burst[i].payload);
+        EXPECT_EQ(expected, watcher.seen[i].first);
+        // Nothing reads the REPLYs meanwhile: all those sent so far wait.
+        EXPECT_GE(watcher.seen[i].second, answered * kReply.size());
+    }
+    std::string replies;
+    for (size_t i = 0; i < answered; ++i) replies += kReply;
+    EXPECT_EQ(replies, readAvailable(peer.remote));
 }
 
 TEST_F(AgentPeersTest, APeerThatNeverReadsIsCutOffAtTheBoundWhileOthersGoOn) {

@@ -91,8 +91,8 @@ TEST_F(FaultInjectionTest, ShortSendsAndInterruptedCallsStillCarryWholeMessages)
     EXPECT_EQ(0u, Drux::testing::faultsLeft(Fault::Interrupted));
     EXPECT_EQ(messageBytes(VANTRELMESSAGETYPE_CLOSE), readBytes(peer.remote, 16));
 
-    // The reader waits inside a receive already; its next one, for the
-    // payload, is interrupted.
+    // The reader waits for the socket already; its receive of the message
+    // is interrupted and made again.
     Drux::testing::failNext(Fault::Interrupted, 1);
     sendPlain(peer.remote, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "whole"));
     ASSERT_TRUE(peer.recorder.waitForCount(1));
@@ -104,20 +104,26 @@ TEST_F(FaultInjectionTest, ShortSendsAndInterruptedCallsStillCarryWholeMessages)
 
 TEST_F(FaultInjectionTest, AFailedPayloadAllocationEndsThatConnectionOnly) {
     const uint16_t port = startServer();
-    const SocketHandle first = Drux::socketCreate(), second = Drux::socketCreate();
-    ASSERT_TRUE(Drux::socketConnect(first, port));
-    Drux::testing::failNext(Fault::Allocation, 1);
-    sendPlain(first, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "lost"));
-    ASSERT_TRUE(DruxTest::waitUntil([&] {
-        return logContains("WARNING: Unable to obtain 4 bytes for a message payload; closing the connection.\n");
-    }));
-    ASSERT_TRUE(Drux::socketConnect(second, port));
-    sendPlain(second, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "kept"));
-    EXPECT_EQ(kReply, readBytes(second, kReply.size()));
+    // A payload that outgrows the connection's first receive buffer, and one
+    // longer than any receive buffer, which gets a buffer of its own.
+    for (const size_t length : {size_t{20000}, size_t{200000}}) {
+        SCOPED_TRACE(length);
+        const SocketHandle lost = Drux::socketCreate();
+        ASSERT_TRUE(Drux::socketConnect(lost, port));
+        Drux::testing::failNext(Fault::Allocation, 1);
+        sendPlain(lost, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, std::string(length, 'l')));
+        const std::string line = "WARNING: Unable to obtain " + std::to_string(length) +
+                                 " bytes for a message payload; closing the connection.\n";
+        ASSERT_TRUE(DruxTest::waitUntil([&] { return logContains(line); }));
+        Drux::socketClose(lost);
+    }
+    const SocketHandle kept = Drux::socketCreate();
+    ASSERT_TRUE(Drux::socketConnect(kept, port));
+    sendPlain(kept, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "kept"));
+    EXPECT_EQ(kReply, readBytes(kept, kReply.size()));
     ASSERT_TRUE(recorder.waitForCount(1));
     EXPECT_EQ(std::vector<std::string>{"11:kept"}, recorder.messages());
-    Drux::socketClose(first);
-    Drux::socketClose(second);
+    Drux::socketClose(kept);
 }
 
 }  // namespace
