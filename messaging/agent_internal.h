@@ -111,12 +111,6 @@ struct VantrelMessageAgent {
 // logging the failure.
 int32_t VantrelMessageAgent_WriteToSocketInternal(Drux::AgentCore& agent, const Drux::ByteSpan* parts, size_t count,
                                                   size_t* sent);
-// Fills the buffer with exactly `length` bytes (nothing for 0 or less). When
-// `messageStarted` is false the wait for the first byte has no limit; after
-// that a silence longer than the limit ends the connection. 1 on success; 0
-// after logging why the connection ended, or when the agent stops.
-int32_t VantrelMessageAgent_ReadFromSocketInternal(Drux::AgentCore& agent, void* buffer, int32_t length,
-                                                   bool messageStarted);
 
 namespace Drux {
 // Hands one whole message to the connection, as the exported send does: sent
@@ -129,8 +123,10 @@ int32_t agentSendReplies(AgentCore& agent, size_t count);
 // Sends what is queued as far as the socket takes it now; true while bytes
 // remain. Called by the heartbeat thread only.
 bool agentFlushOutgoing(AgentCore& agent);
-// At least one byte (at most `length`) into the buffer: see
-// VantrelMessageAgent_ReadFromSocketInternal for the waits and the results.
+// At least one byte (at most `length`) into the buffer. When `messageStarted`
+// is false the wait for the first byte has no limit; after that a silence
+// longer than the limit ends the connection. 1 on success; 0 after logging why
+// the connection ended, or when the agent stops.
 int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool messageStarted, size_t* received);
 // Ends the connection from our side (the peer sees it closed) after a limit
 // was passed.

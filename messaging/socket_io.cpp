@@ -98,17 +98,3 @@ int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool mes
 }
 
 }  // namespace Drux
-
-int32_t VantrelMessageAgent_ReadFromSocketInternal(Drux::AgentCore& agent, void* buffer, int32_t length,
-                                                   bool messageStarted) {
-    if (length <= 0) return 1;
-    uint8_t* bytes = static_cast<uint8_t*>(buffer);
-    const size_t total = static_cast<size_t>(length);
-    for (size_t count = 0; count < total;) {
-        size_t received = 0;
-        if (!Drux::agentReceiveSome(agent, bytes + count, total - count, messageStarted, &received)) return 0;
-        count += received;
-        messageStarted = true;
-    }
-    return 1;
-}
