@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "system.h"
 #include "text.h"
 
 namespace DruxHost {

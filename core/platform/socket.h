@@ -43,4 +43,32 @@ enum class WaitResult { Readable, Interrupted, TimedOut, Failed };
 // timeoutMs < 0 waits without limit.
 WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int timeoutMs);
 
+// A piece of an outgoing message; a send gathers several (sendmsg / WSASend).
+struct ByteSpan { const void* data; size_t length; };
+enum class IoResult { Done, WouldBlock, Closed, Failed };
+// Agent sockets are used non-blocking: sends never block a thread of ours.
+bool socketSetNonBlocking(SocketHandle socket);
+// Sets TCP_NODELAY (the agent sets it on every socket it is given).
+bool socketSetNoDelay(SocketHandle socket);
+// One gather send of as much of parts[0..count) as the socket takes now, in
+// order, without blocking. Done with *sent > 0; WouldBlock with *sent == 0
+// when the send buffer is full; Failed otherwise (lastSocketError() tells).
+// Retries EINTR itself. Never raises SIGPIPE.
+IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count, size_t* sent);
+// One receive of at most `length` bytes that are there now, without blocking.
+// Done with *received > 0; WouldBlock; Closed after the peer's orderly close;
+// Failed (reset or other error; lastSocketError() tells). Retries EINTR.
+IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, size_t* received);
+// Interest and readiness bits for waitSocket.
+constexpr unsigned kSocketReadable = 1, kSocketWritable = 2;
+// Waits until the socket is ready for any of `interest`, the interrupter is
+// signalled, or timeoutMs passes (< 0: no limit). On Ready, *ready holds the
+// bits that are ready (a closed or failed connection counts as readable).
+enum class SocketWait { Ready, Interrupted, TimedOut, Failed };
+SocketWait waitSocket(SocketHandle socket, unsigned interest, const Interrupter& interrupter, int timeoutMs, unsigned* ready);
+// A second handle to the same connection, owned by the caller (an agent works
+// on its own duplicate, so a host that closes the handle it passed in can never
+// make the agent read a reused descriptor number). kInvalidSocket on failure.
+SocketHandle socketDuplicate(SocketHandle socket);
+
 }  // namespace Drux
