@@ -46,10 +46,10 @@ int LogFile::Create(const char* fileName) {
     boost::shared_ptr<LogFile> log(new LogFile);
     log->lock_ = createMutex();
 
+    char directory[kMaxPath] = {};
+    if (!currentDirectory(directory, sizeof directory)) std_strncpy(directory, sizeof directory, ".");
     char path[kMaxPath] = {};
-    if (!currentDirectory(path, sizeof path)) std_strncpy(path, sizeof path, ".");
-    const size_t directoryLength = std_strnlen(path, kMaxPath);
-    boundedPrintf(path + directoryLength, kMaxPath - directoryLength, "/%s", fileName != nullptr ? fileName : "");
+    joinPath(path, sizeof path, directory, fileName);  // a cut path is still the best there is
 
     // Every run starts an empty log: the file of the previous run is deleted.
     if (FILE* old = std::fopen(path, "r")) {

@@ -6,6 +6,7 @@
 
 #include "core/platform/mutex.h"
 #include "core/platform/paths.h"
+#include "core/platform/printf_format.h"
 
 namespace Drux {
 
@@ -32,7 +33,7 @@ private:
 
 // printf-style entry of the log: formats into 1024 bytes (truncating) and
 // writes the result. 0 without formatting when no log is open.
-int LogPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int LogPrintf(const char* format, ...) DRUX_PRINTF_FORMAT(1, 2);
 // Logs the system's text for the last error as an INFO line tagged with the
 // failing operation's name (may be null). Returns 1.
 int LogLastError(const char* operationName);
@@ -45,7 +46,7 @@ void LogInfo(const char* text);
 void LogWarning(const char* text);
 void LogError(const char* text);
 // Formats the inner text into `innerSize` bytes first (the Parts' 320/512/... buffers).
-void LogInfoF(size_t innerSize, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void LogWarningF(size_t innerSize, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void LogErrorF(size_t innerSize, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void LogInfoF(size_t innerSize, const char* format, ...) DRUX_PRINTF_FORMAT(2, 3);
+void LogWarningF(size_t innerSize, const char* format, ...) DRUX_PRINTF_FORMAT(2, 3);
+void LogErrorF(size_t innerSize, const char* format, ...) DRUX_PRINTF_FORMAT(2, 3);
 }  // namespace Drux

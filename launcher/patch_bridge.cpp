@@ -86,20 +86,11 @@ const boost::shared_ptr<Drux::Mutex>& loaderLock() {
 // room for the file name, gives false: a cut path could name another file.
 bool patchLibraryPath(char* path) {
     char directory[Drux::kMaxPath] = {};
-    size_t directoryLength = 0;
-    bool fits = Drux::currentDirectory(directory, sizeof directory);
-    if (fits) {
-        directoryLength = Drux::std_strnlen(directory, sizeof directory);
-        // The separator, the file name and its terminator must fit as well.
-        fits = directoryLength + 1 + sizeof kPatchLibraryName <= Drux::kMaxPath;
-    }
-    if (!fits) {
+    if (!Drux::currentDirectory(directory, sizeof directory) ||
+        !Drux::joinPath(path, Drux::kMaxPath, directory, kPatchLibraryName)) {
         Drux::LogError("Could not build the path of patcher.dll: the current directory is unreadable or too long.\n");
         return false;
     }
-    Drux::std_strncpy(path, Drux::kMaxPath, directory);
-    path[directoryLength] = '/';
-    Drux::std_strncpy(path + directoryLength + 1, Drux::kMaxPath - directoryLength - 1, kPatchLibraryName);
     return true;
 }
 

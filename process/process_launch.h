@@ -23,7 +23,8 @@ struct ProcessHandle {
 };
 
 // The start routine: 1 when the program was started, else 0. Releases the
-// request. After a failed launch errno holds the system's reason.
+// request. After a failed launch the last system error
+// (core/platform/system_error.h) holds the reason.
 int32_t VantrelAgent_DebugLoop(VantrelProcessStartRequest* request);
 
 // The command line of a launch: the application name (in double quotes when
@@ -32,6 +33,6 @@ std::string BuildCommandLine(const char* applicationName, const char* const* arg
 
 // Starts one program. A null applicationName takes argv[0]. A command line
 // longer than kMaxCommandLineLength is refused with an ERROR line. False when
-// nothing was started (errno says why).
+// nothing was started (the last system error says why).
 bool LaunchProcess(const char* const* argv, int argc, const char* applicationName, const char* workingDirectory,
                    ProcessHandle* out);

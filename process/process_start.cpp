@@ -1,6 +1,5 @@
 // Starting the AIR client or the game: the exported start, the start routine
 // with its log lines and pauses, and the launch of one program.
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -68,7 +67,7 @@ bool LaunchProcess(const char* const* argv, int argc, const char* applicationNam
                    ProcessHandle* out) {
     if (applicationName == nullptr) {
         if (argc <= 0 || argv == nullptr || argv[0] == nullptr) {
-            errno = EINVAL;
+            Drux::setLastError(Drux::LibraryFailure::InvalidArgument);
             return false;
         }
         applicationName = argv[0];
@@ -77,7 +76,7 @@ bool LaunchProcess(const char* const* argv, int argc, const char* applicationNam
     if (commandLine.size() > kMaxCommandLineLength) {
         Drux::LogErrorF(1024, "The command line for %s has %zu characters, more than the %zu allowed; it is not started.\n",
                         applicationName, commandLine.size(), kMaxCommandLineLength);
-        errno = E2BIG;
+        Drux::setLastError(Drux::LibraryFailure::TooLong);
         return false;
     }
     std::vector<char> buffer(kMaxCommandLineLength + 1, '\0');
@@ -122,10 +121,10 @@ int32_t VantrelAgent_DebugLoop(VantrelProcessStartRequest* request) {
     ProcessHandle launched;
     const bool started = LaunchProcess(argv, arguments[0] != '\0' ? 1 : 0, path,
                                        haveWorkingDirectory ? workingDirectory : nullptr, &launched);
-    const int launchError = errno;
+    const Drux::SystemError launchError = Drux::saveLastError();
 
     if (!started) {
-        errno = launchError;
+        Drux::restoreLastError(launchError);
         LogLastError("VantrelAgent_DebugLoop");
         if (processType == VANTRELPROCESSTYPE_AIR) Drux::LogError(workingDirectory);
         Drux::LogError("Failed to start process.\n");
@@ -143,7 +142,7 @@ int32_t VantrelAgent_DebugLoop(VantrelProcessStartRequest* request) {
         Drux::LogInfoF(320, "StartProcess [%s] successful\n", name != nullptr ? name : "");
         return 1;
     }
-    errno = launchError;
+    Drux::restoreLastError(launchError);
     return 0;
 }
 

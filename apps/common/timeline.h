@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/platform/printf_format.h"
+
 namespace DruxApps {
 
 // Wall-clock milliseconds since the epoch: the one clock that the three
@@ -24,7 +26,7 @@ public:
     static void close();
     // Thread-safe. Line ends in the text are written as blanks.
     static void note(const std::string& text);
-    static void notef(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    static void notef(const char* format, ...) DRUX_PRINTF_FORMAT(1, 2);
     // The same note on standard error (for failures); also goes to the file.
     static void error(const std::string& text);
     // Standard output only, never the file (for chatter such as replies).

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <string>
 
+#include "core/platform/printf_format.h"
+
 namespace Drux {
 
 size_t std_strnlen(const char* pStr, size_t maxLength);
@@ -19,7 +21,7 @@ char* std_strcpy(char* pDest, const char* pSrc);
 
 // printf into buffer with truncation: at most size - 1 characters and a NUL.
 // Returns the number of characters written.
-int boundedPrintf(char* buffer, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+int boundedPrintf(char* buffer, size_t size, const char* format, ...) DRUX_PRINTF_FORMAT(3, 4);
 int boundedVprintf(char* buffer, size_t size, const char* format, va_list arguments);
 
 using AssertionHandler = boost::function<void(const char* report)>;

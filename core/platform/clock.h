@@ -6,9 +6,9 @@
 // testing::advanceClock().
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+
+#include "core/platform/state_lock.h"
 
 namespace Drux {
 
@@ -40,8 +40,8 @@ public:
 
 private:
     friend void clockMoved();
-    std::mutex mutex_;
-    std::condition_variable cv_;
+    StateLock mutex_;
+    StateCondition cv_;
     bool notified_ = false;
     uint64_t clockGeneration_ = 0;
 };

@@ -1,6 +1,8 @@
-// A wake-up descriptor for the platform's blocking waits (a socket becoming
-// readable, a process ending): readable once signalled, and it stays so.
+// A wake-up object for the platform's blocking waits (a socket becoming ready,
+// a process ending): ready once signalled, and it stays so until reset.
 #pragma once
+
+#include "core/platform/native.h"
 
 namespace Drux {
 
@@ -11,10 +13,13 @@ public:
     Interrupter(const Interrupter&) = delete;
     Interrupter& operator=(const Interrupter&) = delete;
     void signal();
-    int descriptor() const { return fd_; }
+    // Back to unsignalled, so that a wake-up can be armed again.
+    void reset();
+    // The back-end's object that its waits watch (an eventfd, an event).
+    NativeHandle descriptor() const { return handle_; }
 
 private:
-    int fd_ = -1;
+    NativeHandle handle_ = kInvalidNativeHandle;
 };
 
 }  // namespace Drux

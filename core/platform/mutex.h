@@ -1,12 +1,14 @@
-// The library's only lock: not re-entrant, with owner tracking. Locking it twice
-// on one thread, or unlocking it from a thread that does not hold it, ends the
-// process.
+// The library's lock around work that calls out (a log line, a message being
+// written): not re-entrant, with owner tracking. Locking it twice on one
+// thread, or unlocking it from a thread that does not hold it, ends the
+// process. State that a thread waits on uses Drux::StateLock (state_lock.h).
 #pragma once
 
 #include <boost/shared_ptr.hpp>
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+
+#include "core/platform/state_lock.h"
 
 namespace Drux {
 
@@ -21,7 +23,7 @@ public:
 
 private:
     std::atomic<uint32_t> owner_{0};
-    std::mutex section_;
+    StateLock section_;
 };
 
 boost::shared_ptr<Mutex> createMutex();

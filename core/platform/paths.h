@@ -19,6 +19,10 @@ bool splitPath(const char* path, char* drive, size_t driveSize, char* directory,
 // Joins drive and directory into output (truncating at outputSize - 1); adds a
 // separator after the directory if it lacks one.
 bool makePath(char* output, size_t outputSize, const char* drive, const char* directory);
+// directory, a separator unless it ends in one, and name, into output
+// (truncating at outputSize - 1). False when the result was cut: a cut path
+// could name another file.
+bool joinPath(char* output, size_t outputSize, const char* directory, const char* name);
 // An absolute form of path against the current directory (no symlink
 // resolution, "." and ".." folded) into 260 characters. False if it does not fit.
 bool fullPath(char* output, size_t outputSize, const char* path);

@@ -14,16 +14,11 @@ using ProcessId = uint32_t;
 
 ProcessId currentProcessId();
 
-// Splits a Windows command line into arguments by the Windows rules (double
-// quotes group, backslashes before a quote escape it). Writes at most
-// maxArguments pointers into storage (which must hold commandLine's length + 1
-// characters) and returns the count.
-size_t splitCommandLine(const char* commandLine, char* storage, char** arguments, size_t maxArguments);
-
 // Starts applicationName with the whole command line (its first element names
 // the program, as on Windows) in workingDirectory (null: inherit). The new
 // process is detached from the caller's terminal input. False when the program
-// could not be started (missing, not executable); errno then says why.
+// could not be started (missing, not executable); the last error then says
+// why (system_error.h).
 bool launchProcess(const char* applicationName, const char* commandLine, const char* workingDirectory,
                    ProcessId* processId);
 

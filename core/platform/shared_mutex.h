@@ -4,6 +4,8 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "core/platform/native.h"
+
 namespace Drux {
 
 class SharedMutex {
@@ -14,10 +16,10 @@ public:
     SharedMutex& operator=(const SharedMutex&) = delete;
 
     // False when the object could not be created or already existed.
-    bool hasHandle() const { return handle_ >= 0; }
+    bool hasHandle() const { return handle_ != kInvalidNativeHandle; }
 
 private:
-    int handle_ = -1;
+    NativeHandle handle_ = kInvalidNativeHandle;
 };
 
 boost::shared_ptr<SharedMutex> createSharedMutex();

@@ -1,4 +1,4 @@
-// The interrupter on POSIX: an eventfd whose counter is never read back.
+// The interrupter on POSIX: an eventfd, readable while its counter is not zero.
 #include "core/platform/interrupter.h"
 
 #include <sys/eventfd.h>
@@ -8,16 +8,23 @@
 
 namespace Drux {
 
-Interrupter::Interrupter() { fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+Interrupter::Interrupter() { handle_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
 
 Interrupter::~Interrupter() {
-    if (fd_ >= 0) ::close(fd_);
+    if (handle_ >= 0) ::close(handle_);
 }
 
 void Interrupter::signal() {
-    // The counter is never read back, so the descriptor stays readable.
     const uint64_t one = 1;
-    const ssize_t ignored = ::write(fd_, &one, sizeof one);
+    const ssize_t ignored = ::write(handle_, &one, sizeof one);
+    (void)ignored;
+}
+
+void Interrupter::reset() {
+    // Reading the counter zeroes it; an empty counter fails with EAGAIN, which
+    // is already the state wanted.
+    uint64_t count = 0;
+    const ssize_t ignored = ::read(handle_, &count, sizeof count);
     (void)ignored;
 }
 

@@ -15,7 +15,6 @@
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +23,9 @@
 #include <limits>
 #include <string>
 #include <vector>
+
+#include "core/platform/command_line.h"
+#include "core/platform/platform.h"
 
 extern char** environ;
 
@@ -35,8 +37,6 @@ constexpr unsigned kCloseRangeCloexec = 1u << 2;
 #else
 constexpr unsigned kCloseRangeCloexec = CLOSE_RANGE_CLOEXEC;
 #endif
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool validProcessId(ProcessId processId) {
     return processId != 0 && processId <= static_cast<ProcessId>(std::numeric_limits<pid_t>::max());
@@ -57,12 +57,6 @@ char processStateLetter(ProcessId processId) {
     const char* close = std::strrchr(buffer, ')');
     if (close == nullptr || close[1] != ' ') return 0;
     return close[2];
-}
-
-int64_t monotonicMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 // What the children of a launch tell the caller through the pipe.
@@ -131,59 +125,6 @@ int aboveStandardDescriptors(int fd) {
 }  // namespace
 
 ProcessId currentProcessId() { return static_cast<ProcessId>(::getpid()); }
-
-size_t splitCommandLine(const char* commandLine, char* storage, char** arguments, size_t maxArguments) {
-    if (commandLine == nullptr || storage == nullptr || arguments == nullptr || maxArguments == 0) return 0;
-    const char* p = commandLine;
-    char* out = storage;
-    size_t count = 0;
-
-    // The program name: quotes group, backslashes are taken as they are.
-    {
-        char* start = out;
-        bool quoted = false;
-        for (; *p != '\0'; ++p) {
-            if (*p == '"') {
-                quoted = !quoted;
-                continue;
-            }
-            if (!quoted && isBlank(*p)) break;
-            *out++ = *p;
-        }
-        *out++ = '\0';
-        arguments[count++] = start;
-    }
-
-    for (;;) {
-        while (isBlank(*p)) ++p;
-        if (*p == '\0' || count == maxArguments) break;
-        char* start = out;
-        bool quoted = false;
-        for (;;) {
-            size_t backslashes = 0;
-            while (*p == '\\') {
-                ++backslashes;
-                ++p;
-            }
-            if (*p == '"') {
-                for (size_t i = 0; i < backslashes / 2; ++i) *out++ = '\\';
-                if (backslashes % 2 == 1) {
-                    *out++ = '"';  // an escaped quote is a literal one
-                } else {
-                    quoted = !quoted;
-                }
-                ++p;
-                continue;
-            }
-            for (size_t i = 0; i < backslashes; ++i) *out++ = '\\';
-            if (*p == '\0' || (!quoted && isBlank(*p))) break;
-            *out++ = *p++;
-        }
-        *out++ = '\0';
-        arguments[count++] = start;
-    }
-    return count;
-}
 
 bool launchProcess(const char* applicationName, const char* commandLine, const char* workingDirectory,
                    ProcessId* processId) {
@@ -292,7 +233,7 @@ namespace {
 bool waitForExit(ProcessId processId, uint32_t timeoutMs, int wakeDescriptor) {
     if (!validProcessId(processId)) return true;
     const bool forever = timeoutMs == 0xFFFFFFFFu;
-    const int64_t deadline = monotonicMs() + timeoutMs;
+    const int64_t deadline = monotonicMilliseconds() + timeoutMs;
 
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(processId), 0));
     if (pidfd >= 0) {
@@ -302,14 +243,14 @@ bool waitForExit(ProcessId processId, uint32_t timeoutMs, int wakeDescriptor) {
         for (;;) {
             int timeout = -1;
             if (!forever) {
-                int64_t remaining = deadline - monotonicMs();
+                int64_t remaining = deadline - monotonicMilliseconds();
                 if (remaining < 0) remaining = 0;
                 timeout = remaining > INT_MAX ? INT_MAX : static_cast<int>(remaining);
             }
             const int result = ::poll(entries, 2, timeout);
             if (result < 0 && errno == EINTR) continue;
             if (result < 0 || entries[0].revents != 0) break;  // ended, or cannot be waited on
-            if (entries[1].revents != 0 || (!forever && monotonicMs() >= deadline)) {
+            if (entries[1].revents != 0 || (!forever && monotonicMilliseconds() >= deadline)) {
                 ended = false;
                 break;
             }
@@ -322,7 +263,7 @@ bool waitForExit(ProcessId processId, uint32_t timeoutMs, int wakeDescriptor) {
     // No pidfds on this system: look at the process every few milliseconds.
     for (;;) {
         if (!processIsRunning(processId)) return true;
-        if (!forever && monotonicMs() >= deadline) return false;
+        if (!forever && monotonicMilliseconds() >= deadline) return false;
         pollfd wake{wakeDescriptor, POLLIN, 0};
         if (::poll(&wake, 1, 5) > 0) return false;
     }

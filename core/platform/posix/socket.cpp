@@ -9,12 +9,13 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+
+#include "core/platform/platform.h"
 
 namespace Drux {
 namespace {
@@ -32,12 +33,6 @@ sockaddr_in loopback(uint16_t port) {
 void setNoDelay(SocketHandle socket) {
     const int on = 1;
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-}
-
-int64_t monotonicMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 }  // namespace
@@ -133,11 +128,11 @@ WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int
     fds[0].events = POLLIN;
     fds[1].fd = interrupter.descriptor();
     fds[1].events = POLLIN;
-    const int64_t deadline = timeoutMs < 0 ? 0 : monotonicMs() + timeoutMs;
+    const int64_t deadline = timeoutMs < 0 ? 0 : monotonicMilliseconds() + timeoutMs;
     for (;;) {
         int wait = -1;
         if (timeoutMs >= 0) {
-            const int64_t left = deadline - monotonicMs();
+            const int64_t left = deadline - monotonicMilliseconds();
             wait = left > 0 ? static_cast<int>(left) : 0;
         }
         const int n = ::poll(fds, 2, wait);

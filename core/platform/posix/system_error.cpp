@@ -1,5 +1,5 @@
-// The system's text for the last error on POSIX: strerror(errno) and a line
-// end, as the system text on Windows ends with one.
+// The last error on POSIX: errno, and strerror(errno) followed by a line end,
+// as the system text on Windows ends with one.
 #include "core/platform/system_error.h"
 
 #include <cerrno>
@@ -23,6 +23,21 @@ std::string lastErrorText() {
     errno = code;
     if (text == nullptr || text[0] == '\0') return std::string();
     return std::string(text) + "\n";
+}
+
+SystemError saveLastError() { return SystemError{errno}; }
+
+void restoreLastError(SystemError error) { errno = error.code; }
+
+void setLastError(LibraryFailure failure) {
+    switch (failure) {
+        case LibraryFailure::InvalidArgument:
+            errno = EINVAL;
+            return;
+        case LibraryFailure::TooLong:
+            errno = E2BIG;
+            return;
+    }
 }
 
 }  // namespace Drux

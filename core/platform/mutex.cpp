@@ -1,7 +1,5 @@
-// The owner-tracking mutex on POSIX: a std::mutex plus the holder's thread id.
+// The owner-tracking mutex: a plain lock plus the holder's thread id.
 #include "core/platform/mutex.h"
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,10 +12,8 @@ namespace {
 [[noreturn]] void violation(const char* what) {
     char text[160];
     const int length = std::snprintf(text, sizeof text, "Drux::Mutex: %s (thread %u)\n", what, currentThreadId());
-    if (length > 0) {
-        const ssize_t ignored = ::write(STDERR_FILENO, text, static_cast<size_t>(length));
-        (void)ignored;
-    }
+    // Standard error is unbuffered: the line is out before the process ends.
+    if (length > 0) std::fputs(text, stderr);
     std::abort();
 }
 

@@ -6,9 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-
 #include "core/platform/paths.h"
+#include "core/platform/state_lock.h"
 
 namespace Drux {
 namespace {
@@ -16,8 +15,8 @@ namespace {
 // The source file that the reports of these checks name.
 constexpr char kCheckFile[] = "CStd/CStd";
 
-std::mutex& handlerMutex() {
-    static std::mutex m;
+StateLock& handlerMutex() {
+    static StateLock m;
     return m;
 }
 AssertionHandler& handler() {
@@ -73,7 +72,7 @@ int boundedPrintf(char* buffer, size_t size, const char* format, ...) {
 }
 
 void setAssertionHandler(AssertionHandler newHandler) {
-    std::lock_guard<std::mutex> guard(handlerMutex());
+    std::lock_guard<StateLock> guard(handlerMutex());
     handler() = std::move(newHandler);
 }
 
@@ -104,7 +103,7 @@ void assertionFailed(const char* file, unsigned line, const char* function, cons
     const std::string report = assertionReport(file, line, function, expression, nullptr);
     AssertionHandler current;
     {
-        std::lock_guard<std::mutex> guard(handlerMutex());
+        std::lock_guard<StateLock> guard(handlerMutex());
         current = handler();
     }
     if (current) current(report.c_str());

@@ -1,0 +1,53 @@
+// The platform seam. These are what a back-end (one folder: posix/, win32/)
+// must implement; everything else in core/platform/ is shared and compiled on
+// every system, so the two systems cannot drift in their rules for paths,
+// command lines, bounded strings, locks, waits and the test clock.
+//
+// A back-end holds system calls only. It provides:
+//   native.h        NativeHandle (and kInvalidNativeHandle), NativeThread and
+//                   kNativePathSeparator: the types the shared headers hold.
+//   clock.cpp       monotonicMilliseconds() below.
+//   thread.cpp      the thread functions below, currentThreadId() and
+//                   sleepMilliseconds() of thread.h.
+//   interrupter.cpp the Interrupter of interrupter.h: signal() makes it ready
+//                   until reset(); waitSocket/waitReadable and the process
+//                   waits return Interrupted when it is ready.
+//   shared_mutex.cpp the SharedMutex of shared_mutex.h: a machine-wide named
+//                   object that the system removes when its owner dies.
+//   socket.cpp      every function of socket.h (IPv4 TCP on 127.0.0.1).
+//   process.cpp     every function of process.h.
+//   paths.cpp       currentDirectory, hostExecutablePath, fileAttributes and
+//                   deleteFile of paths.h.
+//   library.cpp     every function of library.h.
+//   system_error.cpp every function of system_error.h: the calling thread's
+//                   last error, its text (ending in a line end), and saving,
+//                   restoring and setting it.
+//
+// Rules for every back-end function: no exception leaves it; a failure is a
+// result plus the thread's last error (system_error.h), never a log line (the
+// layers above own their lines); it retries interrupted system calls itself;
+// it keeps no handle of the caller's beyond the call unless its header says so.
+#pragma once
+
+#include <cstdint>
+
+#include "core/platform/native.h"
+
+namespace Drux {
+
+// Milliseconds from a fixed point, never going back, not moved by tests. Its
+// low 32 bits are the system's millisecond tick (clock.h's tickMilliseconds
+// adds the test offset to it).
+int64_t monotonicMilliseconds();
+
+// Starts a detached system thread that calls runThreadRecord(record) and ends
+// when it returns. False when the system refused (the last error says why).
+bool startSystemThread(void* record, NativeThread* thread);
+// Shared: the body of every thread that startSystemThread started.
+void runThreadRecord(void* record);
+// Ends a thread forcibly; false where the system offers no such thing.
+bool terminateSystemThread(NativeThread thread);
+// Gives back what startSystemThread kept for the thread (a handle on Windows).
+void releaseSystemThread(NativeThread thread);
+
+}  // namespace Drux
