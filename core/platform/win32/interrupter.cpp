@@ -56,7 +56,7 @@ Interrupter::~Interrupter() {
 
 void Interrupter::signal() {
     InterrupterObject& object = interrupterObject(*this);
-    std::lock_guard<std::mutex> guard(object.lock);
+    std::lock_guard<StateLock> guard(object.lock);
     object.signalled = true;
     ::SetEvent(object.event);
     // One datagram is enough: the socket stays readable until a reset.
@@ -65,7 +65,7 @@ void Interrupter::signal() {
 
 void Interrupter::reset() {
     InterrupterObject& object = interrupterObject(*this);
-    std::lock_guard<std::mutex> guard(object.lock);
+    std::lock_guard<StateLock> guard(object.lock);
     object.signalled = false;
     ::ResetEvent(object.event);
     if (object.wakeSocket != INVALID_SOCKET) drain(object.wakeSocket);
@@ -73,7 +73,7 @@ void Interrupter::reset() {
 
 SOCKET interrupterSocket(const Interrupter& interrupter) {
     InterrupterObject& object = interrupterObject(interrupter);
-    std::lock_guard<std::mutex> guard(object.lock);
+    std::lock_guard<StateLock> guard(object.lock);
     if (object.wakeSocket == INVALID_SOCKET) {
         object.wakeSocket = makeWakeSocket();
         if (object.wakeSocket != INVALID_SOCKET && object.signalled) ::send(object.wakeSocket, "!", 1, 0);

@@ -6,16 +6,15 @@
 // reader's and the writer's waits on one connection would cancel each other.
 #pragma once
 
-#include <mutex>
-
 #include "core/platform/interrupter.h"
+#include "core/platform/state_lock.h"
 #include "core/platform/win32/windows_headers.h"
 
 namespace Drux {
 
 struct InterrupterObject {
     HANDLE event = nullptr;
-    std::mutex lock;
+    StateLock lock;
     bool signalled = false;
     // Made on the first socket wait (Windows Sockets is started by then), and
     // connected to itself: a signal sends it one datagram, a reset reads them.

@@ -3,13 +3,13 @@
 // each operation, with the access the launcher has always asked for.
 #include "core/platform/process.h"
 
-#include <psapi.h>
-
 #include <cstring>
 #include <vector>
 
 #include "core/platform/win32/interrupter_object.h"
 #include "core/platform/win32/windows_headers.h"
+// After <windows.h>, which it needs.
+#include <psapi.h>
 
 namespace Drux {
 namespace {

@@ -21,4 +21,19 @@ std::string lastErrorText() {
     return result;
 }
 
+SystemError saveLastError() { return SystemError{static_cast<int>(::GetLastError())}; }
+
+void restoreLastError(SystemError error) { ::SetLastError(static_cast<DWORD>(error.code)); }
+
+void setLastError(LibraryFailure failure) {
+    switch (failure) {
+        case LibraryFailure::InvalidArgument:
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return;
+        case LibraryFailure::TooLong:
+            ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return;
+    }
+}
+
 }  // namespace Drux
