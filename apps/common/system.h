@@ -11,6 +11,9 @@
 
 namespace DruxApps {
 
+// What program files end in: "" on POSIX, ".exe" on Windows.
+extern const char kProgramSuffix[];
+
 int currentProcessId();
 // The running executable's full path; empty when it cannot be read.
 std::string executablePath();

@@ -15,6 +15,8 @@
 
 namespace DruxApps {
 
+const char kProgramSuffix[] = "";
+
 int currentProcessId() { return static_cast<int>(::getpid()); }
 
 std::string executablePath() {

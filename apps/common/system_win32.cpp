@@ -21,6 +21,8 @@ std::string errorText(int code) {
 
 }  // namespace
 
+const char kProgramSuffix[] = ".exe";
+
 int currentProcessId() { return static_cast<int>(::GetCurrentProcessId()); }
 
 std::string executablePath() {

@@ -1,15 +1,15 @@
 // The sample patch library through its entry points, loaded as the launcher loads it.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "VantrelServerController.h"
+#include "app_test_system.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -17,23 +17,25 @@ namespace fs = std::filesystem;
 class PatcherTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "drux-patcher-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        // A fresh folder of a name that no concurrent test program draws.
+        std::random_device random;
+        do dir_ = fs::temp_directory_path() / ("drux-patcher-" + std::to_string(random()) + std::to_string(random()));
+        while (!fs::create_directory(dir_));
         std::ofstream(dir_ / "the-game") << "#!/bin/sh\necho game\n";
-        setenv("DRUX_PATCHER_ROOT", (dir_ / "versions").c_str(), 1);
-        setenv("DRUX_PATCHER_GAME", (dir_ / "the-game").c_str(), 1);
-        setenv("DRUX_PATCHER_AVAILABLE", "1.9.0, 1.10.0,1.0.0,bad/name", 1);
-        library_ = dlopen(DRUX_PATCHER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library_, nullptr) << dlerror();
+        AppTest::setEnvironment("DRUX_PATCHER_ROOT", (dir_ / "versions").string());
+        AppTest::setEnvironment("DRUX_PATCHER_GAME", (dir_ / "the-game").string());
+        AppTest::setEnvironment("DRUX_PATCHER_AVAILABLE", "1.9.0, 1.10.0,1.0.0,bad/name");
+        std::string error;
+        library_ = AppTest::loadLibrary(DRUX_PATCHER_LIBRARY, &error);
+        ASSERT_NE(library_, nullptr) << error;
     }
     void TearDown() override {
-        if (library_ != nullptr) dlclose(library_);
+        if (library_ != nullptr) AppTest::freeLibrary(library_);
         fs::remove_all(dir_);
     }
     template <typename Fn>
     Fn entry(const char* name) {
-        void* symbol = dlsym(library_, name);
+        void* symbol = AppTest::findEntry(library_, name);
         EXPECT_NE(symbol, nullptr) << name;
         return reinterpret_cast<Fn>(symbol);
     }

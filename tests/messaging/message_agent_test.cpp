@@ -1,14 +1,13 @@
 // One message agent seen from a raw socket on the other end: the bytes on the
 // wire, header validation, the reply rule, the ways a connection ends, the
 // heartbeat schedule (on a moved clock), concurrent senders and deletion.
-#include <sys/socket.h>
-
 #include <boost/weak_ptr.hpp>
 #include <thread>
 
 #include "core/figures.h"
 #include "core/platform/clock.h"
 #include "messaging_test_support.h"
+#include "support/test_system.h"
 
 using namespace MessagingTest;
 
@@ -113,8 +112,7 @@ TEST_F(MessageAgentTest, ConnectionEndingMidMessageOrAnOversizedAnnouncementStop
         RawPeerAgent peer;
         sendRaw(peer.remote, c.bytes);
         if (c.end == kReset) {
-            const struct linger abort = {1, 0};
-            ASSERT_EQ(0, setsockopt(peer.remote, SOL_SOCKET, SO_LINGER, &abort, sizeof abort));
+            ASSERT_TRUE(DruxTest::closeWithReset(peer.remote));
             Drux::socketClose(peer.remote);
             peer.remote = Drux::socketCreate();  // closed again by the destructor
         } else if (c.end == kClose) {

@@ -1,0 +1,31 @@
+// What the library's tests need of the system beyond the platform layer, one
+// implementation per system (test_system_posix.cpp, test_system_win32.cpp).
+#pragma once
+
+#include <string>
+
+#include "core/platform/socket.h"
+
+namespace DruxTest {
+
+// True when the tests run under Wine, where a few cases behave differently
+// from Windows; such cases skip with the reason printed.
+bool runningUnderWine();
+
+// Whether this process has a child process (on POSIX a zombie included: the
+// library must reap what it started; on Windows a running one).
+bool hasChildProcesses();
+
+// Closes a connection with a reset instead of an orderly close (SO_LINGER
+// with a zero time-out). True when the option could be set.
+bool closeWithReset(Drux::SocketHandle socket);
+
+// The socket error of a send on a connection that was shut down here
+// (EPIPE on POSIX, WSAESHUTDOWN on Windows).
+int sendAfterShutdownError();
+
+// Binds a fresh socket to 127.0.0.1:port with no address option at all: the
+// system's own rule for a port that a closed connection still holds.
+bool plainBindSucceeds(uint16_t port);
+
+}  // namespace DruxTest

@@ -1,0 +1,37 @@
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "support/test_system.h"
+
+namespace DruxTest {
+
+bool runningUnderWine() { return false; }
+
+bool hasChildProcesses() {
+    int status = 0;
+    return ::waitpid(-1, &status, WNOHANG) != -1 || errno != ECHILD;
+}
+
+bool closeWithReset(Drux::SocketHandle socket) {
+    const linger abort{1, 0};
+    return ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort) == 0;
+}
+
+int sendAfterShutdownError() { return EPIPE; }
+
+bool plainBindSucceeds(uint16_t port) {
+    const int plain = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool bound = ::bind(plain, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(plain);
+    return bound;
+}
+
+}  // namespace DruxTest
