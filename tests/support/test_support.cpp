@@ -84,7 +84,7 @@ std::vector<std::string> LoggedTest::logLines() const {
 bool LoggedTest::logContains(const std::string& text) const { return logText().find(text) != std::string::npos; }
 
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();

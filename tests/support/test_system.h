@@ -27,5 +27,7 @@ int sendAfterShutdownError();
 // Binds a fresh socket to 127.0.0.1:port with no address option at all: the
 // system's own rule for a port that a closed connection still holds.
 bool plainBindSucceeds(uint16_t port);
+// Whether that rule keeps such a port (POSIX does; Windows lets it be bound).
+bool closingWaitHoldsPort();
 
 }  // namespace DruxTest

@@ -23,6 +23,8 @@ bool closeWithReset(Drux::SocketHandle socket) {
 
 int sendAfterShutdownError() { return EPIPE; }
 
+bool closingWaitHoldsPort() { return true; }
+
 bool plainBindSucceeds(uint16_t port) {
     const int plain = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};

@@ -33,6 +33,8 @@ bool closeWithReset(Drux::SocketHandle socket) {
 
 int sendAfterShutdownError() { return WSAESHUTDOWN; }
 
+bool closingWaitHoldsPort() { return false; }
+
 bool plainBindSucceeds(uint16_t port) {
     const SOCKET plain = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};

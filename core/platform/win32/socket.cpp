@@ -86,7 +86,13 @@ bool socketReceive(SocketHandle socket, void* buffer, size_t length, size_t* rec
     return true;
 }
 
-bool socketShutdown(SocketHandle socket) { return ::shutdown(socket, SD_BOTH) == 0; }
+bool socketShutdown(SocketHandle socket) {
+    const bool shut = ::shutdown(socket, SD_BOTH) == 0;
+    // A receive already blocked in another thread does not end with the
+    // shutdown alone on Windows: cancel it, so that it returns at once.
+    ::CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
+    return shut;
+}
 
 bool socketClose(SocketHandle socket) {
     return ::closesocket(socket) == 0;
