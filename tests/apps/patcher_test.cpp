@@ -21,9 +21,9 @@ protected:
         std::random_device random;
         do dir_ = fs::temp_directory_path() / ("drux-patcher-" + std::to_string(random()) + std::to_string(random()));
         while (!fs::create_directory(dir_));
-        std::ofstream(dir_ / "the-game") << "#!/bin/sh\necho game\n";
+        std::ofstream(dir_ / "the-game.exe") << "#!/bin/sh\necho game\n";
         AppTest::setEnvironment("DRUX_PATCHER_ROOT", (dir_ / "versions").string());
-        AppTest::setEnvironment("DRUX_PATCHER_GAME", (dir_ / "the-game").string());
+        AppTest::setEnvironment("DRUX_PATCHER_GAME", (dir_ / "the-game.exe").string());
         AppTest::setEnvironment("DRUX_PATCHER_AVAILABLE", "1.9.0, 1.10.0,1.0.0,bad/name");
         std::string error;
         library_ = AppTest::loadLibrary(DRUX_PATCHER_LIBRARY, &error);
@@ -58,7 +58,7 @@ TEST_F(PatcherTest, VersionsAreInstalledListedFoundAndUninstalledAndBadOnesRefus
     const auto latest = entry<VantrelPatchRequestQueryFn>("EnumerateLatestGameVersions");
     ASSERT_EQ(latest("2", buffer, sizeof buffer), 1);
     EXPECT_STREQ(buffer, "[\"1.10.0\",\"1.9.0\"]");  // newest first, numerically; "bad/name" is no version
-    const std::string size = std::to_string(fs::file_size(dir_ / "the-game"));
+    const std::string size = std::to_string(fs::file_size(dir_ / "the-game.exe"));
     EXPECT_EQ(version("PreviewGameVersion", "1.9.0"), 1);
     EXPECT_NE(text("GetPreviewGameProgress").find("\"installed\":false,\"bytesToInstall\":" + size), std::string::npos);
     for (const char* v : {"3.0.0", "../escape", "", "bad/name", static_cast<const char*>(nullptr)}) {
@@ -77,7 +77,7 @@ TEST_F(PatcherTest, VersionsAreInstalledListedFoundAndUninstalledAndBadOnesRefus
     EXPECT_EQ(text("InstalledGameVersionSize"),
               "[{\"version\":\"1.9.0\",\"bytes\":" + size + "},{\"version\":\"1.10.0\",\"bytes\":" + size + "}]");
     ASSERT_EQ(pathOf("1.10.0", buffer, sizeof buffer), 1);
-    EXPECT_EQ(fs::path(buffer), dir_ / "versions" / "1.10.0" / "the-game");
+    EXPECT_EQ(fs::path(buffer), dir_ / "versions" / "1.10.0" / "the-game.exe");
     EXPECT_TRUE((fs::status(buffer).permissions() & fs::perms::owner_exec) != fs::perms::none);
     // A path that does not fit is cut, terminated, and reported as a failure.
     char small[8];
@@ -97,7 +97,7 @@ TEST_F(PatcherTest, VersionsAreInstalledListedFoundAndUninstalledAndBadOnesRefus
 
 TEST_F(PatcherTest, CancelFromAnotherThreadStopsARunningInstall) {
     // A large sparse game, so that the copy is still running when cancelled.
-    fs::resize_file(dir_ / "the-game", 256u << 20);
+    fs::resize_file(dir_ / "the-game.exe", 256u << 20);
     const auto cancel = entry<VantrelPatchCancelFn>("CancelInstallGame");
     std::atomic<bool> done{false};
     std::thread canceller([&] {

@@ -70,7 +70,7 @@ expect() { notes "$1" | grep -qF -- "$2" || failures+=("$1 did not note: $2"); }
 expect air-client "script passed"
 expect game "ordinary start, game port $game_port, arguments \"first second\""
 expect game "<- launcher  CHATMESSAGE_TO_GAME \"hello game\""
-expect game "versions\\1.1.0\\drux-game.exe"
+expect game "versions\\1.1.0/drux-game.exe"
 expect game "arguments \"with args\""
 expect launcher "exit callback"
 expect launcher "removed the controller"
