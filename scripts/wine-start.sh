@@ -10,14 +10,12 @@ wine=/usr/lib/wine/wine64
 server=/usr/lib/wine/wineserver
 fresh=0
 [ -f "$WINEPREFIX/system.reg" ] || fresh=1
+mkdir -p "$WINEPREFIX"
 "$server" -p
 "$wine" cmd.exe /c exit >/dev/null 2>&1 </dev/null
 if [ "$fresh" = 1 ]; then
-    # A crashing test must end, not open Wine's debugger and wait.
-    "$wine" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f \
-        >/dev/null 2>&1 </dev/null || true
-    "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 0 /f \
-        >/dev/null 2>&1 </dev/null
-    "$wine" reg add 'HKLM\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f \
+    # A crashing test must end, not wait in Wine's debugger: no debugger at all.
+    "$wine" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /f >/dev/null 2>&1 </dev/null
+    "$wine" reg delete 'HKLM\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\AeDebug' /f \
         >/dev/null 2>&1 </dev/null || true
 fi
