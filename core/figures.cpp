@@ -1,17 +1,13 @@
 #include "core/figures.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <string>
 
 namespace Drux {
 namespace {
 
 Figures g_figures;
-std::once_flag g_environmentRead;
 
-std::atomic<uint32_t>* figureByName(Figures& f, const std::string& name) {
+std::atomic<uint32_t>* figureByName(Figures& f, const char* name) {
     struct Entry {
         const char* name;
         std::atomic<uint32_t> Figures::*member;
@@ -28,44 +24,22 @@ std::atomic<uint32_t>* figureByName(Figures& f, const std::string& name) {
         {"stopGraceMs", &Figures::stopGraceMs},
     };
     for (const Entry& e : entries)
-        if (name == e.name) return &(f.*e.member);
+        if (std::strcmp(name, e.name) == 0) return &(f.*e.member);
     return nullptr;
-}
-
-// "name=value,name=value"; unknown names and malformed values are ignored.
-void readEnvironment() {
-    const char* text = std::getenv("DRUX_FIGURES");
-    if (text == nullptr) return;
-    std::string all(text);
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find(',', start);
-        if (end == std::string::npos) end = all.size();
-        std::string item = all.substr(start, end - start);
-        size_t eq = item.find('=');
-        if (eq != std::string::npos) {
-            char* stop = nullptr;
-            std::string value = item.substr(eq + 1);
-            unsigned long parsed = std::strtoul(value.c_str(), &stop, 10);
-            if (!value.empty() && stop != nullptr && *stop == '\0' && parsed <= 0xFFFFFFFFul)
-                if (auto* figure = figureByName(g_figures, item.substr(0, eq)))
-                    figure->store(static_cast<uint32_t>(parsed));
-        }
-        start = end + 1;
-    }
 }
 
 }  // namespace
 
-const Figures& figures() {
-    std::call_once(g_environmentRead, readEnvironment);
-    return g_figures;
-}
+const Figures& figures() { return g_figures; }
 
 namespace testing {
-Figures& figures() {
-    std::call_once(g_environmentRead, readEnvironment);
-    return g_figures;
+Figures& figures() { return g_figures; }
+
+bool setFigure(const char* name, uint32_t value) {
+    std::atomic<uint32_t>* figure = name != nullptr ? figureByName(g_figures, name) : nullptr;
+    if (figure == nullptr) return false;
+    figure->store(value);
+    return true;
 }
 
 void resetFigures() {

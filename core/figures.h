@@ -1,8 +1,9 @@
 // Every time figure of the library, in one place. The shipped values are the
-// defaults below. Tests shorten them in-process through testing::figures(), or
-// for programs they start through the environment variable DRUX_FIGURES, e.g.
-// DRUX_FIGURES="processStartPauseMs=50,processExitWaitMs=2000" (read once, at
-// the first use of a figure).
+// defaults below, and nothing in the shipped library changes them: it never
+// looks at the environment. Tests shorten them in-process through
+// testing::figures(); the programs that end-to-end tests start load a test
+// build of the shared library that also takes DRUX_FIGURES from the
+// environment (tests/support/environment_figures.cpp).
 #pragma once
 
 #include <atomic>
@@ -28,6 +29,9 @@ namespace testing {
 Figures& figures();
 // Puts every figure back to its shipped value.
 void resetFigures();
+// Sets the figure of that name (a member name of Figures); false for an
+// unknown name.
+bool setFigure(const char* name, uint32_t value);
 }  // namespace testing
 
 }  // namespace Drux

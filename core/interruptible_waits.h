@@ -3,13 +3,14 @@
 // ones return at once until it is resumed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <set>
 
 #include "core/platform/clock.h"
 #include "core/platform/interrupter.h"
 #include "core/platform/process.h"
+#include "core/platform/state_lock.h"
 
 namespace Drux {
 
@@ -31,9 +32,12 @@ public:
     // when the process has ended or cannot be waited on; a process that has
     // already ended counts as ended even after an interruption.
     bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs);
+    // How many sleeps and exit waits are in progress now: lets a test know
+    // that a thread has reached its wait before it checks what did not happen.
+    size_t inProgress() const;
 
 private:
-    mutable std::mutex mutex_;
+    mutable StateLock mutex_;
     bool interrupted_ = false;
     std::set<Waker*> sleeping_;
     std::set<Interrupter*> waitingForExit_;

@@ -5,9 +5,9 @@
 
 #include <cstdarg>
 #include <cstring>
-#include <mutex>
 
 #include "core/platform/bounded_string.h"
+#include "core/platform/state_lock.h"
 #include "core/platform/system_error.h"
 
 namespace Drux {
@@ -18,8 +18,8 @@ constexpr size_t kLastErrorSize = 512;
 
 // The process-wide log object. Writers take their own reference, so a line
 // being written keeps the object alive even if the log is replaced meanwhile.
-std::mutex& logPointerMutex() {
-    static std::mutex m;
+StateLock& logPointerMutex() {
+    static StateLock m;
     return m;
 }
 boost::shared_ptr<LogFile>& logPointer() {
@@ -28,13 +28,13 @@ boost::shared_ptr<LogFile>& logPointer() {
 }
 
 boost::shared_ptr<LogFile> currentLog() {
-    std::lock_guard<std::mutex> guard(logPointerMutex());
+    std::lock_guard<StateLock> guard(logPointerMutex());
     return logPointer();
 }
 
 void replaceLog(boost::shared_ptr<LogFile> log) {
     {
-        std::lock_guard<std::mutex> guard(logPointerMutex());
+        std::lock_guard<StateLock> guard(logPointerMutex());
         logPointer().swap(log);
     }
     // The previous object (now in `log`) is released here, outside the lock.

@@ -11,7 +11,8 @@ VANTREL_EXTERN_C_BEGIN
 
 VANTREL_API int32_t VantrelProcessHelper_Init(const char* launcherPath, const char* airPath, const char* gamePath);
 VANTREL_API int32_t VantrelProcessHelper_Remove(void);
-/* Points *path into the helper's record (no copy). */
+/* Points *path at a copy of the recorded path, kept per calling thread and type:
+   valid until the same thread asks for the same type again. */
 VANTREL_API int32_t VantrelProcessHelper_GetProcessPathForProcessType(int32_t processType, const char** path);
 /* Starts the program of that type with the argument text; blocks about ten seconds. */
 VANTREL_API int32_t VantrelProcessHelper_StartProcess(int32_t processType, const char* arguments);

@@ -19,6 +19,13 @@
  * Init would free the controller under the handler that is calling back.
  * Callbacks should return promptly; the connection that runs one waits for it.
  *
+ * VantrelServerController_Stop may be called from any thread, also while a
+ * Start export blocks the host's thread (a host that watches for Ctrl-C on a
+ * thread of its own): the start is then cut short. Its pauses end at once, the
+ * AIR client is not started if it was not yet, and the Start export returns 0
+ * with the controller stopped; an AIR client already started may be running
+ * and is the host's to close or stop.
+ *
  * Remove the controller from the host's own thread once the callback has
  * returned. Remove returns promptly also while connections are busy (a game
  * start waiting for the previous game or in its pauses, a stop's grace, the
@@ -74,7 +81,10 @@ VANTREL_API int32_t VantrelServerController_SetErrorMessageCallback(void* contex
                                                                     VantrelErrorMessageCallback callback);
 VANTREL_API int32_t VantrelServerController_SetExitCallback(void* context, VantrelExitCallback callback);
 VANTREL_API int32_t VantrelServerController_VerifyAllNeededFilesExist(void);
-/* One poll of the supervision; call it repeatedly from the host's loop. */
+/* One poll of the supervision; call it repeatedly from the host's loop. A game that the
+ * library started and that a poll finds gone is reported to the AIR client as
+ * GAMECLIENT_CRASHED once, also when no poll saw it running, unless it announced its end
+ * (STOPPED, ABANDONED) or the AIR client asked for it to be killed. */
 VANTREL_API int32_t VantrelServerController_ProcessEvents(void);
 VANTREL_API void VantrelServerController_CheckGameTerminationState(void);
 

@@ -33,9 +33,8 @@ VantrelServerHandle DefaultBroadcastServer() {
 void KillStaleProcesses() {
     const VantrelProcessHelperState* helper = ProcessHelperState();
     if (helper == nullptr) return;
-    VantrelProcessHelper_KillProcessByName(helper->gamePath);
-    VantrelProcessHelper_KillProcessByName(helper->airPath);
-    VantrelProcessHelper_KillProcessByName(helper->launcherPath);
+    for (int32_t type : {VANTRELPROCESSTYPE_GAME, VANTRELPROCESSTYPE_AIR, VANTRELPROCESSTYPE_LAUNCHER})
+        VantrelProcessHelper_KillProcessByName(helper->path(type).text);
 }
 
 const char* orEmpty(const char* text) { return text != nullptr ? text : ""; }

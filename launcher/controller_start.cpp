@@ -10,6 +10,7 @@
 #include "core/platform/clock.h"
 #include "launcher/controller_registry.h"
 #include "launcher/controller_waits.h"
+#include "launcher/start_interruption.h"
 
 namespace {
 
@@ -55,17 +56,21 @@ VANTREL_API int32_t VantrelServerController_StartArgsExplicit(const char* comman
             ReportControllerError(VANTRELERRORTYPE_GENERIC, "The controller is already started.\n");
             return 0;
         }
+        StartInterruption::StartScope start;
         // Each failure is reported and the start goes on: the host learns of
         // them through its error callback only.
         if (VantrelServer_Start(controller->airServer, controller->airPort) != 1)
             ReportControllerError(VANTRELERRORTYPE_AIRCOMMSTART, "Unable to start communications for air.\n");
         if (VantrelServer_Start(controller->gameServer, controller->gamePort) != 1)
             ReportControllerError(VANTRELERRORTYPE_GAMECOMMSTART, "Unable to start communications for game.\n");
-        if (VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_AIR, commandLine != nullptr ? commandLine : "") != 1)
+        // A host stopping during the start wants nothing more started.
+        if (!start.stopped() &&
+            VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_AIR, commandLine != nullptr ? commandLine : "") != 1)
             ReportControllerError(VANTRELERRORTYPE_AIRPROCESSSTART, "Unable to start air.\n");
         controller->airHeartbeatTime = Drux::tickSeconds();
-        controller->isStarted = 1;
-        return 1;
+        if (start.finish(controller)) return 1;
+        Drux::LogInfo("The start was stopped before it ended.\n");
+        return 0;
     });
 }
 

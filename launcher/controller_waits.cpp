@@ -1,16 +1,15 @@
 #include "launcher/controller_waits.h"
 
-#include <mutex>
-
 #include "core/interruptible_waits.h"
 #include "core/log.h"
 #include "core/platform/clock.h"
+#include "core/platform/state_lock.h"
 
 namespace ControllerWaits {
 namespace {
 
 struct Registry {
-    std::mutex mutex;
+    Drux::StateLock mutex;
     Drux::InterruptibleWaits waits;  // interrupted from Close until the next Open
     uint64_t generation = 0;         // one per controller
     int activeHandlers = 0;
@@ -35,20 +34,20 @@ bool closingLocked(const Registry& r) {
 
 void Open() {
     Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.mutex);
+    std::lock_guard<Drux::StateLock> guard(r.mutex);
     ++r.generation;
     r.waits.resume();
 }
 
 void Close() {
     Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.mutex);
+    std::lock_guard<Drux::StateLock> guard(r.mutex);
     r.waits.interrupt();
 }
 
 bool Closing() {
     Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.mutex);
+    std::lock_guard<Drux::StateLock> guard(r.mutex);
     return closingLocked(r);
 }
 
@@ -58,16 +57,18 @@ bool Sleep(uint32_t milliseconds) {
     return !Closing() && registry().waits.sleep(milliseconds) && !Closing();
 }
 
+size_t InProgress() { return registry().waits.inProgress(); }
+
 HandlerScope::HandlerScope() : previousGeneration_(t_handlerGeneration) {
     Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.mutex);
+    std::lock_guard<Drux::StateLock> guard(r.mutex);
     ++r.activeHandlers;
     t_handlerGeneration = r.generation;
 }
 
 HandlerScope::~HandlerScope() {
     Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.mutex);
+    std::lock_guard<Drux::StateLock> guard(r.mutex);
     t_handlerGeneration = previousGeneration_;
     if (--r.activeHandlers == 0 && r.waits.interrupted()) r.handlersDone.notify();
 }
@@ -77,7 +78,7 @@ bool WaitForHandlers(uint32_t milliseconds) {
     const uint32_t start = Drux::tickMilliseconds();
     for (;;) {
         {
-            std::lock_guard<std::mutex> guard(r.mutex);
+            std::lock_guard<Drux::StateLock> guard(r.mutex);
             if (r.activeHandlers == 0) return true;
         }
         const uint32_t elapsed = Drux::tickMilliseconds() - start;

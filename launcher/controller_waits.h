@@ -5,6 +5,7 @@
 // would free or replace the controller under that callback can refuse.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace ControllerWaits {
@@ -20,6 +21,8 @@ bool Closing();
 // Waits for `milliseconds` of clock time. False when the wait was cut short
 // (or not begun) because removal has begun.
 bool Sleep(uint32_t milliseconds);
+// How many of these sleeps are in progress now (a probe for tests).
+size_t InProgress();
 
 // Counts the calling message handler in for its lifetime.
 class HandlerScope {

@@ -1,5 +1,6 @@
 #include "launcher/game_launch.h"
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,7 +24,28 @@ bool gameIsRunning() {
     return running != 0;
 }
 
+// Tells one game start from the next; 0 stands for none.
+uint32_t nextGameStart() {
+    static std::atomic<uint32_t> serial{0};
+    uint32_t next = ++serial;
+    while (next == 0) next = ++serial;
+    return next;
+}
+
 }  // namespace
+
+int32_t StartWatchedGame(VantrelServerControllerStruct* controller, const char* commandLine) {
+    // The previous game is let go first, so that a poll meanwhile cannot take
+    // its announced end or its kill for this game's; a kill asked for while
+    // this game starts still counts for it.
+    controller->watchedGameStart = 0;
+    controller->gameEndReported = 0;
+    controller->gameKillRequested = 0;
+    // Watched from before the start: the game's process is recorded as soon as
+    // it exists, and a poll during the start's pauses may find it gone.
+    controller->watchedGameStart = nextGameStart();
+    return VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, commandLine);
+}
 
 GameWaitResult WaitWhileGameRuns() {
     const Drux::Figures& figures = Drux::figures();
@@ -42,10 +64,12 @@ void StartGameProcess(const char* startArguments, const GamePathChange& pathChan
     if (controller == nullptr || helper == nullptr) return;
     const char* arguments = startArguments != nullptr ? startArguments : "";
 
-    const size_t size = std::strlen(arguments) + std::strlen(helper->airPath) + std::strlen(helper->launcherPath) + 20;
+    const ProcessPath launcherPath = helper->path(VANTRELPROCESSTYPE_LAUNCHER);
+    const ProcessPath airPath = helper->path(VANTRELPROCESSTYPE_AIR);
+    const size_t size = std::strlen(arguments) + std::strlen(airPath.text) + std::strlen(launcherPath.text) + 20;
     std::vector<char> commandLine(size, '\0');
     Drux::boundedPrintf(commandLine.data(), size, "\"%d\" \"%s\" \"%s\" \"%s\"", controller->gamePort,
-                        helper->launcherPath, helper->airPath, arguments);
+                        launcherPath.text, airPath.text, arguments);
 
     // Before the wait, so that a poll meanwhile does not stop a game that is
     // being started for a silent one.
@@ -65,9 +89,8 @@ void StartGameProcess(const char* startArguments, const GamePathChange& pathChan
         ResetGamePathToDefault();
     else
         SetGamePath(pathChange.path);
-    controller->gameEndReported = 0;
 
-    if (VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, commandLine.data()) != 1) {
+    if (StartWatchedGame(controller, commandLine.data()) != 1) {
         if (ControllerWaits::Closing()) return;
         ReportControllerError(VANTRELERRORTYPE_GAMEPROCESSSTART, "Unable to start game.\n");
         EndRunAfterFailure();

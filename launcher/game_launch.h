@@ -19,6 +19,15 @@ enum class GameWaitResult { Ended, StillRunning, Interrupted };
 // controller is being removed.
 GameWaitResult WaitWhileGameRuns();
 
+struct VantrelServerControllerStruct;
+
+// Starts the game with the command line as a new game for the supervision to
+// watch: whatever the previous game announced or was asked is forgotten first,
+// and from the moment its process exists the supervision reports this game if
+// it ends unannounced. The game path must have been set (which forgets the
+// previous game's process). The process helper's result.
+int32_t StartWatchedGame(VantrelServerControllerStruct* controller, const char* commandLine);
+
 // Stamps the game's sign of life, waits for an earlier game to end, applies the
 // path change and starts the game with the command line
 // "\"<game port>\" \"<launcher path>\" \"<AIR path>\" \"<start arguments>\"".

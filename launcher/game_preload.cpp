@@ -48,7 +48,8 @@ void StartPreloadGame(const char* payload) {
 
     ResetGamePathToDefault();
     // The outcome is logged by the process helper; nothing is reported here.
-    VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, commandLine.data());
+    // A preloaded game that dies unannounced is a crash like any other game's.
+    StartWatchedGame(controller, commandLine.data());
 }
 
 void SendCredentialsToPreloadedGame(VantrelServerHandle server, int32_t messageType, const char* payload) {
@@ -57,11 +58,12 @@ void SendCredentialsToPreloadedGame(VantrelServerHandle server, int32_t messageT
     if (controller == nullptr || helper == nullptr) return;
     const char* text = payload != nullptr ? payload : "";
 
-    const size_t commandLineSize =
-        std::strlen(text) + std::strlen(helper->airPath) + std::strlen(helper->launcherPath) + 50;
+    const ProcessPath launcherPath = helper->path(VANTRELPROCESSTYPE_LAUNCHER);
+    const ProcessPath airPath = helper->path(VANTRELPROCESSTYPE_AIR);
+    const size_t commandLineSize = std::strlen(text) + std::strlen(airPath.text) + std::strlen(launcherPath.text) + 50;
     std::vector<char> commandLine(commandLineSize, '\0');
     Drux::boundedPrintf(commandLine.data(), commandLineSize, "\"|%d| |%s| |%s| |%s|\"", controller->gamePort,
-                        helper->launcherPath, helper->airPath, text);
+                        launcherPath.text, airPath.text, text);
 
     const size_t messageSize = std::strlen(commandLine.data()) + 166;
     std::vector<char> message(messageSize, '\0');

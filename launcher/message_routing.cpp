@@ -36,9 +36,8 @@ void endGame(VantrelServerControllerStruct* controller, int32_t messageType) {
     controller->gameEndReported = 1;
     const VantrelProcessHelperState* helper = ProcessHelperState();
     if (helper == nullptr || ControllerWaits::Closing()) return;
-    char gamePath[Drux::kMaxPath] = {};
-    Drux::std_strncpy(gamePath, sizeof gamePath, helper->gamePath);
-    if (WaitForProcessExitByName(gamePath) == 0 && !ControllerWaits::Closing())
+    const ProcessPath gamePath = helper->path(VANTRELPROCESSTYPE_GAME);
+    if (WaitForProcessExitByName(gamePath.text) == 0 && !ControllerWaits::Closing())
         VantrelProcessHelper_KillProcess(VANTRELPROCESSTYPE_GAME);
     RelayToAirClient(messageType, nullptr);
 }
@@ -109,6 +108,8 @@ void routeAirMessage(VantrelServerControllerStruct* controller, int32_t messageT
             SendPlayPreloadedGame(controller->airServer, messageType);
             break;
         case VANTRELMESSAGETYPE_KILL_GAMECLIENT_PROCESS:
+            // The AIR client knows why this game ends: it is not told of a crash.
+            controller->gameKillRequested = 1;
             StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, Drux::figures().stopGraceMs);
             break;
         default:

@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "launcher/controller_registry.h"
 #include "launcher/controller_waits.h"
+#include "launcher/start_interruption.h"
 #include "process/file_checks.h"
 #include "process/process_helper.h"
 
@@ -54,7 +55,7 @@ VANTREL_API int32_t VantrelServerController_Stop(void) {
     return Drux::guardExport("VantrelServerController_Stop", 0, [] {
         VantrelServerControllerStruct* controller = ControllerOrLogError();
         if (controller == nullptr) return 0;
-        controller->isStarted = 0;
+        StartInterruption::Stop(controller);
         return 1;
     });
 }
@@ -104,9 +105,9 @@ VANTREL_API int32_t VantrelServerController_VerifyAllNeededFilesExist(void) {
             return 0;
         }
         // All three run, so that each missing file has its own line.
-        const int32_t launcherFound = FileExists(helper->launcherPath);
-        const int32_t airFound = FileExists(helper->airPath);
-        const int32_t gameFound = FileExists(helper->gamePath);
+        const int32_t launcherFound = FileExists(helper->path(VANTRELPROCESSTYPE_LAUNCHER).text);
+        const int32_t airFound = FileExists(helper->path(VANTRELPROCESSTYPE_AIR).text);
+        const int32_t gameFound = FileExists(helper->path(VANTRELPROCESSTYPE_GAME).text);
         if (launcherFound && airFound && gameFound) return 1;
         ReportControllerError(VANTRELERRORTYPE_GENERIC,
                               "One or more of the required applications could not be found.\n");

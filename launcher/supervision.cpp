@@ -25,6 +25,12 @@ bool isRunning(int32_t processType) {
     return running != 0;
 }
 
+// Whether the game started last has a process (its start has got that far).
+bool gameProcessRecorded() {
+    const VantrelProcessHelperState* helper = ProcessHelperState();
+    return helper != nullptr && helper->gameProcessId.load() != 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -36,6 +42,11 @@ VANTREL_API int32_t VantrelServerController_ProcessEvents(void) {
         if (controller->isStarted != 1) return 1;
 
         const uint32_t now = Drux::tickSeconds();
+        // Taken before the game is looked at: a game started after the look
+        // has a new serial and is not taken for the one found gone, and a game
+        // whose process did not exist yet is not taken for one that has ended.
+        const uint32_t watchedGame = controller->watchedGameStart.load();
+        const bool gameLaunched = gameProcessRecorded();
         const bool airRunning = isRunning(VANTRELPROCESSTYPE_AIR);
         const bool gameRunning = isRunning(VANTRELPROCESSTYPE_GAME);
         const uint32_t grace = Drux::figures().stopGraceMs;
@@ -56,9 +67,18 @@ VANTREL_API int32_t VantrelServerController_ProcessEvents(void) {
 
         if (gameRunning) {
             if (isStale(now, controller->gameHeartbeatTime)) StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, grace);
-        } else if (controller->gameWasRunning == 1 && controller->gameEndReported == 0) {
-            // The game ended without announcing it.
-            RelayToAirClient(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED, nullptr);
+        } else if (watchedGame != 0 && gameLaunched) {
+            // A game that the launcher started is gone. Whether a poll saw it
+            // running does not matter: most games that crash do so while
+            // starting, often before the first poll, and the AIR client would
+            // otherwise wait for news that never comes. Reported once, and only
+            // when neither the game announced its end nor the AIR client asked
+            // for the kill. The flags are read before the game is let go, as a
+            // new start clears them only after it has let go of this game.
+            const bool accountedFor = controller->gameEndReported != 0 || controller->gameKillRequested != 0;
+            uint32_t expected = watchedGame;
+            if (controller->watchedGameStart.compare_exchange_strong(expected, 0) && !accountedFor)
+                RelayToAirClient(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED, nullptr);
         }
         controller->gameWasRunning = gameRunning ? 1 : 0;
         return 1;
@@ -70,10 +90,12 @@ VANTREL_API void VantrelServerController_CheckGameTerminationState(void) {
         const VantrelServerControllerStruct* controller = CurrentController();
         if (controller == nullptr || controller->gameEndReported != 0) return 0;
         const VantrelProcessHelperState* helper = ProcessHelperState();
-        if (helper == nullptr || helper->gamePath[0] == '\0') return 0;
+        if (helper == nullptr) return 0;
+        const ProcessPath gamePath = helper->path(VANTRELPROCESSTYPE_GAME);
+        if (gamePath.text[0] == '\0') return 0;
         char drive[Drux::kMaxPath] = {};
         char directory[Drux::kMaxPath] = {};
-        if (!Drux::splitPath(helper->gamePath, drive, sizeof drive, directory, sizeof directory, nullptr, 0, nullptr,
+        if (!Drux::splitPath(gamePath.text, drive, sizeof drive, directory, sizeof directory, nullptr, 0, nullptr,
                              0))
             return 0;
         char gameDirectory[Drux::kMaxPath] = {};

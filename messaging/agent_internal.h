@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "VantrelMessageAgent.h"
+#include "core/log_limiter.h"
 #include "core/platform/clock.h"
 #include "core/platform/mutex.h"
 #include "core/platform/socket.h"
@@ -30,6 +31,8 @@ struct AgentCore {
     std::atomic<int32_t> logAllMessageTypes{0};
     // Wakes the heartbeat thread when its flag changes or the agent stops.
     Waker heartbeatWaker;
+    // The warnings that the peer's bytes can repeat without end.
+    LogLimiter peerWarnings;
 };
 
 }  // namespace Drux

@@ -5,6 +5,8 @@
 
 #include "core/enum_names.h"
 #include "core/log.h"
+#include "core/platform/bounded_string.h"
+#include "core/platform/fault_injection.h"
 #include "messaging/agent_internal.h"
 #include "messaging/wire_format.h"
 
@@ -19,13 +21,25 @@ void deliver(Drux::AgentCore& agent, VantrelMessageArrivedCallback callback, int
     }
 }
 
+// Only a broken or hostile peer sends invalid headers, and it can send them
+// without end: their lines go through the connection's limiter.
+void logReceipt(Drux::AgentCore& agent, int32_t type) {
+    if (type != VANTRELMESSAGETYPE_INVALID) {
+        Drux::LogInfoF(320, "ReceiveMessage [%s]\n", Drux::messageTypeName(type));
+        return;
+    }
+    char line[320];
+    Drux::boundedPrintf(line, sizeof line, "ReceiveMessage [%s]\n", Drux::messageTypeName(type));
+    agent.peerWarnings.info(line);
+}
+
 }  // namespace
 
 int32_t VantrelMessageAgent_ReceiveMessage(Drux::AgentCore& agent) {
     Drux::wire::HeaderBytes bytes;
     if (!VantrelMessageAgent_ReadFromSocketInternal(agent, bytes, Drux::wire::kHeaderSize)) return 0;
     const VantrelMessageHeader header = Drux::wire::decodeHeader(bytes);
-    const int32_t type = Drux::wire::validatedType(header);
+    const int32_t type = Drux::wire::validatedType(header, agent.peerWarnings);
 
     std::unique_ptr<char[]> payload;
     if (header.payloadLength > 0) {
@@ -34,7 +48,8 @@ int32_t VantrelMessageAgent_ReceiveMessage(Drux::AgentCore& agent) {
                               header.payloadLength);
             return 0;
         }
-        payload.reset(new (std::nothrow) char[static_cast<size_t>(header.payloadLength) + 1]());
+        if (!Drux::injectedFault(Drux::Fault::Allocation))
+            payload.reset(new (std::nothrow) char[static_cast<size_t>(header.payloadLength) + 1]());
         if (!payload) {
             Drux::LogWarningF(320, "Unable to obtain %d bytes for a message payload; closing the connection.\n",
                               header.payloadLength);
@@ -51,10 +66,10 @@ int32_t VantrelMessageAgent_ReceiveMessage(Drux::AgentCore& agent) {
 
     const VantrelMessageArrivedCallback callback = agent.messageArrivedCallback.load();
     if (callback == nullptr) {
-        Drux::LogWarning("Message arived, but there is no MessageArrivedCallback.\n");
+        agent.peerWarnings.warning("Message arived, but there is no MessageArrivedCallback.\n");
         return 1;
     }
-    if (Drux::isLoggedType(agent, type)) Drux::LogInfoF(320, "ReceiveMessage [%s]\n", Drux::messageTypeName(type));
+    if (Drux::isLoggedType(agent, type)) logReceipt(agent, type);
     deliver(agent, callback, type, payload.get());
     return 1;
 }

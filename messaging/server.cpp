@@ -28,11 +28,11 @@ bool missingServer(const void* server, const char* exportName) {
 class BroadcastScope {
 public:
     explicit BroadcastScope(VantrelServer& server) : server_(server) {
-        std::lock_guard<std::mutex> lock(server_.broadcastLock);
+        std::lock_guard<Drux::StateLock> lock(server_.broadcastLock);
         ++server_.activeBroadcasts;
     }
     ~BroadcastScope() {
-        std::lock_guard<std::mutex> lock(server_.broadcastLock);
+        std::lock_guard<Drux::StateLock> lock(server_.broadcastLock);
         if (--server_.activeBroadcasts == 0) server_.broadcastsEnded.notify_all();
     }
     BroadcastScope(const BroadcastScope&) = delete;
@@ -65,7 +65,10 @@ uint32_t VantrelServer_AcceptThread(void* argument) {
             VantrelServer_AddClient(&server, accepted);
             continue;
         }
-        // Failed waits and accepts are passed over without a line.
+        // A failed accept (out of descriptors, say) is told, limited like a
+        // peer's warnings since it may repeat every pause; failed waits pass.
+        if (ready == Drux::WaitResult::Readable)
+            server.acceptWarnings.warning("Failed to accept a connection; the server goes on listening.\n");
         server.acceptPause.waitFor(kAcceptRetryPauseMs);
     }
     return 1;
@@ -209,7 +212,7 @@ VANTREL_API int32_t VantrelServer_Delete(VantrelServerHandle* server) {
         for (VantrelServerClientNode* node = head; node != nullptr; node = node->next)
             if (node->agent != nullptr) Drux::agentRequestStop(*node->agent);
         {
-            std::unique_lock<std::mutex> lock(deleted->broadcastLock);
+            std::unique_lock<Drux::StateLock> lock(deleted->broadcastLock);
             deleted->broadcastsEnded.wait(lock, [&] { return deleted->activeBroadcasts == 0; });
         }
 

@@ -3,14 +3,14 @@
 
 #include <boost/shared_ptr.hpp>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 #include "VantrelMessageAgent.h"
 #include "VantrelServer.h"
+#include "core/log_limiter.h"
 #include "core/platform/clock.h"
 #include "core/platform/socket.h"
+#include "core/platform/state_lock.h"
 #include "core/platform/thread.h"
 
 // One accepted connection. A node is complete before it is linked in and is
@@ -34,11 +34,12 @@ struct VantrelServer {
     Drux::Interrupter acceptInterrupter;
     // Wakes the accept thread out of its pause after a failed accept.
     Drux::Waker acceptPause;
+    Drux::LogLimiter acceptWarnings;
     // Broadcasts walking the client list; deletion frees no node before they
     // end. Counted under a lock so that the last one's notification is its
     // final touch of the server.
-    std::mutex broadcastLock;
-    std::condition_variable broadcastsEnded;
+    Drux::StateLock broadcastLock;
+    Drux::StateCondition broadcastsEnded;
     int32_t activeBroadcasts = 0;
 };
 

@@ -46,18 +46,18 @@ VantrelMessageHeader decodeHeader(const HeaderBytes& bytes) {
     return header;
 }
 
-int32_t validatedType(const VantrelMessageHeader& header) {
+int32_t validatedType(const VantrelMessageHeader& header, LogLimiter& warnings) {
     int32_t type = header.type;
     if (header.headerSize != kHeaderSize) {
-        LogWarning("Invalid message header size on incoming message.\n");
+        warnings.warning("Invalid message header size on incoming message.\n");
         type = VANTRELMESSAGETYPE_INVALID;
     }
     if (header.version != kVersion) {
-        LogWarning("Invalid version on incoming message.\n");
+        warnings.warning("Invalid version on incoming message.\n");
         type = VANTRELMESSAGETYPE_INVALID;
     }
     if (type >= VANTRELMESSAGETYPE_INVALID) {
-        LogWarning("Invalid message type.\n");
+        warnings.warning("Invalid message type.\n");
         type = VANTRELMESSAGETYPE_INVALID;
     }
     return type;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "VantrelTypes.h"
+#include "core/log_limiter.h"
 
 namespace Drux::wire {
 
@@ -24,8 +25,9 @@ void encodeHeader(const VantrelMessageHeader& header, HeaderBytes& bytes);
 VantrelMessageHeader decodeHeader(const HeaderBytes& bytes);
 
 // Checks a received header in the fixed order (size, version, type), logging a
-// warning for each failed check, and returns the type to deliver: the header's
-// own, or VANTRELMESSAGETYPE_INVALID when any check failed.
-int32_t validatedType(const VantrelMessageHeader& header);
+// warning for each failed check through the connection's limiter, and returns
+// the type to deliver: the header's own, or VANTRELMESSAGETYPE_INVALID when
+// any check failed.
+int32_t validatedType(const VantrelMessageHeader& header, LogLimiter& warnings);
 
 }  // namespace Drux::wire

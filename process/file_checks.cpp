@@ -107,9 +107,9 @@ VANTREL_API int32_t VantrelProcessHelper_AllFilesExist(void) {
             Drux::LogError("VantrelProcessHelper is not yet initialized.\n");
             return 0;
         }
-        const int32_t launcher = FileExists(state->launcherPath);
-        const int32_t air = FileExists(state->airPath);
-        const int32_t game = FileExists(state->gamePath);
+        const int32_t launcher = FileExists(state->path(VANTRELPROCESSTYPE_LAUNCHER).text);
+        const int32_t air = FileExists(state->path(VANTRELPROCESSTYPE_AIR).text);
+        const int32_t game = FileExists(state->path(VANTRELPROCESSTYPE_GAME).text);
         return launcher && air && game ? 1 : 0;
     });
 }

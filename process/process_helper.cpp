@@ -41,15 +41,6 @@ std::atomic<uint32_t>* processIdField(int32_t processType) {
     }
 }
 
-char* pathField(VantrelProcessHelperState* state, int32_t processType) {
-    switch (processType) {
-        case VANTRELPROCESSTYPE_AIR: return state->airPath;
-        case VANTRELPROCESSTYPE_GAME: return state->gamePath;
-        case VANTRELPROCESSTYPE_LAUNCHER: return state->launcherPath;
-        default: return nullptr;
-    }
-}
-
 int32_t isProcessRunning(int32_t processType, uint32_t* running) {
     if (initializedState() == nullptr) {
         if (running != nullptr) *running = 0;
@@ -76,6 +67,46 @@ int32_t isProcessRunning(int32_t processType, uint32_t* running) {
 
 }  // namespace
 
+VantrelProcessHelperState::VantrelProcessHelperState(const char* launcherPath, const char* airPath,
+                                                     const char* gamePath)
+    : lock_(Drux::createMutex()) {
+    Drux::std_strncpy(launcherPath_, sizeof launcherPath_, launcherPath);
+    Drux::std_strncpy(airPath_, sizeof airPath_, airPath);
+    Drux::std_strncpy(gamePath_, sizeof gamePath_, gamePath);
+    Drux::std_strncpy(defaultGamePath_, sizeof defaultGamePath_, gamePath);
+}
+
+bool VantrelProcessHelperState::path(int32_t processType, ProcessPath* out) const {
+    const char* field = nullptr;
+    switch (processType) {
+        case VANTRELPROCESSTYPE_AIR: field = airPath_; break;
+        case VANTRELPROCESSTYPE_GAME: field = gamePath_; break;
+        case VANTRELPROCESSTYPE_LAUNCHER: field = launcherPath_; break;
+        default: break;
+    }
+    out->text[0] = '\0';
+    if (field == nullptr) return false;
+    Drux::ScopedLock guard(lock_);
+    Drux::std_strncpy(out->text, sizeof out->text, field);
+    return true;
+}
+
+ProcessPath VantrelProcessHelperState::path(int32_t processType) const {
+    ProcessPath copy;
+    path(processType, &copy);
+    return copy;
+}
+
+void VantrelProcessHelperState::setGamePath(const char* path) {
+    Drux::ScopedLock guard(lock_);
+    Drux::std_strncpy(gamePath_, sizeof gamePath_, path);
+}
+
+void VantrelProcessHelperState::resetGamePathToDefault() {
+    Drux::ScopedLock guard(lock_);
+    Drux::std_strncpy(gamePath_, sizeof gamePath_, defaultGamePath_);
+}
+
 VantrelProcessHelperState* ProcessHelperState() { return g_state.load(); }
 
 int32_t GetProcessIdForProcessType(int32_t processType, uint32_t* processId) {
@@ -99,14 +130,14 @@ void SetGamePath(const char* path) {
         Drux::LogError("SetGamePath was given no path; the game path stays as it was.\n");
         return;
     }
-    Drux::std_strncpy(state->gamePath, sizeof state->gamePath, path);
+    state->setGamePath(path);
     state->gameProcessId = 0;
 }
 
 void ResetGamePathToDefault() {
     VantrelProcessHelperState* state = initializedState();
     if (state == nullptr) return;
-    Drux::std_strncpy(state->gamePath, sizeof state->gamePath, state->defaultGamePath);
+    state->resetGamePathToDefault();
     state->gameProcessId = 0;
 }
 
@@ -120,12 +151,7 @@ VANTREL_API int32_t VantrelProcessHelper_Init(const char* launcherPath, const ch
             Drux::LogError("VantrelProcessHelper_Init needs the launcher, AIR and game paths; one of them is missing.\n");
             return 0;
         }
-        auto* state = new VantrelProcessHelperState();
-        Drux::std_strncpy(state->launcherPath, sizeof state->launcherPath, launcherPath);
-        Drux::std_strncpy(state->airPath, sizeof state->airPath, airPath);
-        Drux::std_strncpy(state->gamePath, sizeof state->gamePath, gamePath);
-        Drux::std_strncpy(state->defaultGamePath, sizeof state->defaultGamePath, gamePath);
-        delete g_state.exchange(state);
+        delete g_state.exchange(new VantrelProcessHelperState(launcherPath, airPath, gamePath));
         return 1;
     });
 }
@@ -153,11 +179,19 @@ VANTREL_API int32_t VantrelProcessHelper_GetProcessPathForProcessType(int32_t pr
             *path = nullptr;
             return 0;
         }
-        *path = pathField(state, processType);
-        if (*path == nullptr) {
+        // The caller gets a copy of its own: one per type and calling thread,
+        // valid until that thread asks for the same type again, so a path
+        // changed meanwhile on another connection never tears the text read.
+        thread_local ProcessPath copies[3];
+        ProcessPath copy;
+        if (!state->path(processType, &copy)) {
+            *path = nullptr;
             Drux::LogError(kUnknownProcessType);
             return 0;
         }
+        ProcessPath& mine = copies[processType];
+        mine = copy;
+        *path = mine.text;
         return 1;
     });
 }

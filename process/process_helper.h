@@ -1,19 +1,44 @@
 // Internal operations of the process helper used by the launcher controller.
 #pragma once
 
+#include <boost/shared_ptr.hpp>
 #include <atomic>
 #include <cstdint>
 
 #include "VantrelProcessHelper.h"
+#include "core/platform/mutex.h"
 #include "core/platform/paths.h"
 
-struct VantrelProcessHelperState {
-    char launcherPath[Drux::kMaxPath] = {};
-    char airPath[Drux::kMaxPath] = {};
-    char gamePath[Drux::kMaxPath] = {};
-    char defaultGamePath[Drux::kMaxPath] = {};
+// A program's path as it was when it was taken from the record.
+struct ProcessPath {
+    char text[Drux::kMaxPath] = {};
+};
+
+// The record. An AIR connection's handler changes the game path while the
+// host's thread and other connections read the paths, so the paths are only
+// reached through copies taken under the record's lock.
+class VantrelProcessHelperState {
+public:
+    VantrelProcessHelperState(const char* launcherPath, const char* airPath, const char* gamePath);
+    VantrelProcessHelperState(const VantrelProcessHelperState&) = delete;
+    VantrelProcessHelperState& operator=(const VantrelProcessHelperState&) = delete;
+
+    // The path of LAUNCHER, AIR or GAME; false (and an empty text) for any other type.
+    bool path(int32_t processType, ProcessPath* out) const;
+    // The path of one of the three types (an empty text for any other).
+    ProcessPath path(int32_t processType) const;
+    void setGamePath(const char* path);
+    void resetGamePathToDefault();
+
     std::atomic<uint32_t> airProcessId{0};
     std::atomic<uint32_t> gameProcessId{0};
+
+private:
+    boost::shared_ptr<Drux::Mutex> lock_;
+    char launcherPath_[Drux::kMaxPath] = {};
+    char airPath_[Drux::kMaxPath] = {};
+    char gamePath_[Drux::kMaxPath] = {};
+    char defaultGamePath_[Drux::kMaxPath] = {};
 };
 
 // The helper's record, or null before VantrelProcessHelper_Init / after Remove.

@@ -19,5 +19,6 @@ bool Pause(uint32_t milliseconds) { return waits().sleep(milliseconds); }
 bool WaitForExit(Drux::ProcessId processId, uint32_t timeoutMs) {
     return waits().waitForProcessExit(processId, timeoutMs);
 }
+size_t InProgress() { return waits().inProgress(); }
 
 }  // namespace ProcessWaits

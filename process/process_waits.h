@@ -4,6 +4,7 @@
 // lets go at once.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/platform/process.h"
@@ -21,5 +22,7 @@ bool Pause(uint32_t milliseconds);
 // Drux::waitForProcessExit that ends early (false) when interrupted. True when
 // the process has ended or cannot be waited on.
 bool WaitForExit(Drux::ProcessId processId, uint32_t timeoutMs);
+// How many pauses and exit waits are in progress now (a probe for tests).
+size_t InProgress();
 
 }  // namespace ProcessWaits

@@ -9,8 +9,13 @@
 # timeline and exits 0 only if all of that happened and nothing was left
 # running.
 #
+# It also draws the run as a sequence diagram, a self-contained SVG file (one
+# lane per program, an arrow per message), and prints where it is.
+#
 # Environment: DRUX_DEMO_BUILD_DIR builds there instead of build/default;
-# DRUX_DEMO_KEEP=1 keeps the temporary directory (logs, timeline).
+# DRUX_DEMO_KEEP=1 keeps the temporary directory (logs, timeline);
+# DRUX_DEMO_PICTURE names the picture (default: drux-demo-run.svg in the build
+# directory).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -90,6 +95,11 @@ if [ -f "$work/timeline.tsv" ]; then
         awk -F'\t' 'NR == 1 {t0 = $1} {printf "%8.3f  %-11s %s\n", ($1 - t0) / 1000, $2, $3}'
 fi
 echo
+picture=${DRUX_DEMO_PICTURE:-$build/drux-demo-run.svg}
+if [ -f "$work/timeline.tsv" ] && python3 tools/timeline/timeline_svg.py "$work/timeline.tsv" "$picture"; then
+    echo "=== the run as a picture: $picture"
+    echo
+fi
 
 failures=()
 [ "$status" -eq 0 ] || failures+=("the launcher exited with status $status")

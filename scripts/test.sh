@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds the library, its programs and tests, and runs every test: the normal
 # build, then AddressSanitizer+UndefinedBehaviorSanitizer, then ThreadSanitizer;
-# then builds the 32-bit and 64-bit Windows builds and runs the 64-bit suite
+# then a short run of each fuzz target (25 s each; its ctest tests); then
+# builds the 32-bit and 64-bit Windows builds and runs the 64-bit suite
 # under Wine. Prints how long each stage took.
-# Usage: scripts/test.sh [preset ...]   (default: default asan tsan win-i686 win-x86_64)
+# Usage: scripts/test.sh [preset ...]   (default: default asan tsan fuzz win-i686 win-x86_64)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(default asan tsan win-i686 win-x86_64)
+[ ${#presets[@]} -gt 0 ] || presets=(default asan tsan fuzz win-i686 win-x86_64)
 timings=()
 stage() {  # stage NAME COMMAND...: runs and times one stage
     local name=$1 start=$SECONDS

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "Vantrel.h"
 #include "VantrelProcessHelper.h"
@@ -25,6 +26,7 @@ using DruxApps::Timeline;
 constexpr int kPollPeriodMs = 100;              // between two VantrelServerController_ProcessEvents
 constexpr int kCloseWaitMs = 30000;             // after Ctrl-C, for the AIR client to close the run
 constexpr uint32_t kLeftoverGraceMs = 1000;     // for a program still running when the run is over
+constexpr int kCloseRepeatMs = 1000;            // CLOSE again, for an AIR client that was still connecting
 
 // What the library's callbacks tell the host loop; written on any thread.
 struct RunState {
@@ -91,14 +93,56 @@ void closeInterruptedRun(int signalNumber) {
     Timeline::notef("%s: closing the run", signalName(signalNumber));
     VantrelServerController_Stop();
     if (!running(VANTRELPROCESSTYPE_AIR)) return;
-    Timeline::note("-> AIR client  CLOSE");
-    VantrelServer_SendMessageToAllClients(VantrelServerController_GetAirServerHandle(), VANTRELMESSAGETYPE_CLOSE,
-                                          nullptr);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    const auto sendClose = [] {
+        Timeline::note("-> AIR client  CLOSE");
+        VantrelServer_SendMessageToAllClients(VantrelServerController_GetAirServerHandle(), VANTRELMESSAGETYPE_CLOSE,
+                                              nullptr);
+    };
+    sendClose();
+    // After a signal during the start the AIR client may not have connected
+    // yet, and a CLOSE sent to no one would leave the whole wait to run out.
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::milliseconds(kCloseWaitMs);
+    auto nextClose = start + std::chrono::milliseconds(kCloseRepeatMs);
     while (g_run.exitCalls.load() == 0 && Wakeup::signalCount() < 2 &&
-           std::chrono::steady_clock::now() < deadline)
+           std::chrono::steady_clock::now() < deadline) {
         Wakeup::wait(kPollPeriodMs);
+        if (g_run.exitCalls.load() == 0 && std::chrono::steady_clock::now() >= nextClose) {
+            sendClose();
+            nextClose += std::chrono::milliseconds(kCloseRepeatMs);
+        }
+    }
     if (g_run.exitCalls.load() == 0) Timeline::note("the AIR client did not close the run; stopping the programs");
+}
+
+// While a start blocks the host's thread, a thread of its own waits for
+// Ctrl-C or SIGTERM and stops the controller, which cuts the start short.
+class SignalWatchDuringStart {
+public:
+    SignalWatchDuringStart()
+        : thread_([this] {
+              while (!done_.load() && Wakeup::firstSignal() == 0) Wakeup::wait(-1);
+              if (done_.load()) return;
+              Timeline::notef("%s during the start: cutting it short", signalName(Wakeup::firstSignal()));
+              VantrelServerController_Stop();
+          }) {}
+    ~SignalWatchDuringStart() {
+        done_ = true;
+        Wakeup::notify();
+        thread_.join();
+    }
+    SignalWatchDuringStart(const SignalWatchDuringStart&) = delete;
+    SignalWatchDuringStart& operator=(const SignalWatchDuringStart&) = delete;
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+int32_t startController(const Options& o) {
+    const SignalWatchDuringStart watch;
+    return o.haveAirArguments ? VantrelServerController_StartArgs(o.airArguments.c_str())
+                              : VantrelServerController_Start();
 }
 
 void removeAll() {
@@ -120,15 +164,17 @@ int runStartedController(const Options& o) {
         return kCouldNotStart;
     }
     Timeline::note("starting the AIR client (the library pauses while a program starts)");
-    const int32_t started = o.haveAirArguments ? VantrelServerController_StartArgs(o.airArguments.c_str())
-                                               : VantrelServerController_Start();
-    if (started != 1 || g_run.startFailed()) {
-        Timeline::error("the run could not start");
-        VantrelServerController_Stop();
-        stopLeftovers();
-        return kCouldNotStart;
+    const int32_t started = startController(o);
+    // A signal during the start ends the run as one during the run does.
+    if (Wakeup::firstSignal() == 0) {
+        if (started != 1 || g_run.startFailed()) {
+            Timeline::error("the run could not start");
+            VantrelServerController_Stop();
+            stopLeftovers();
+            return kCouldNotStart;
+        }
+        Timeline::note("started; supervising the run");
     }
-    Timeline::note("started; supervising the run");
     while (g_run.exitCalls.load() == 0 && Wakeup::firstSignal() == 0) {
         VantrelServerController_ProcessEvents();
         Wakeup::wait(kPollPeriodMs);

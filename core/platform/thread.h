@@ -8,7 +8,7 @@
 
 namespace Drux {
 
-struct ThreadState;  // back-end's handle: completion signal and system thread
+struct ThreadState;  // completion signal, waiters and the back-end's thread
 
 struct Thread {
     uint32_t (*function)(void*) = nullptr;

@@ -90,7 +90,9 @@ public:
         // shortened to a fraction of a second, and where sanitizers report.
         setenv("DRUX_TIMELINE", file("timeline.tsv").c_str(), 1);
         setenv("DRUX_AIR_SCRIPT", file("run.air").c_str(), 1);
+        // The figures reach the programs through the test build of the library.
         setenv("DRUX_FIGURES", "processStartPauseMs=100,processExitWaitMs=3000", 1);
+        setenv("LD_LIBRARY_PATH", DRUX_TEST_SEAMS_DIR, 1);
         setenv("DRUX_PATCHER_ROOT", file("versions").c_str(), 1);
         for (const char* name : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
             const char* old = std::getenv(name);
@@ -300,10 +302,7 @@ TEST_F(LauncherRunTest, GameKilledMidRunReachesTheAirClientAsCrashed) {
     run.setScript("create game\nwait CONNECTED_TO_SERVER 20\nwait CRASHED 20\nclose\n");
     run.start();
     ASSERT_TRUE(run.waitForNote("game", "-> launcher  GAMECLIENT_CONNECTED_TO_SERVER"));
-    // A game that ends before any poll has seen it running is not reported:
-    // let the host's polls (every 100 ms) see it first.
     ASSERT_TRUE(run.waitForNote("launcher", "supervising the run"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ASSERT_EQ(run.pidsOf("game").size(), 1u);
     kill(run.pidsOf("game")[0], SIGKILL);
     ASSERT_EQ(run.waitForExit(), 0);
@@ -323,6 +322,38 @@ TEST_F(LauncherRunTest, CtrlCClosesTheRunAndRemovesEverything) {
     EXPECT_TRUE(run.noted("air-client", "the launcher closed the run; answering CLOSE"));
     EXPECT_TRUE(run.noted("game", "<- launcher  CLOSE"));
     EXPECT_TRUE(run.noted("game", "-> launcher  GAMECLIENT_STOPPED"));
+    expectCleanEnd();
+}
+
+// Killed at once, while the launcher is still starting the AIR client: the
+// game is gone before the host's first poll, which reports it all the same.
+TEST_F(LauncherRunTest, GameKilledBeforeTheFirstPollReachesTheAirClientAsCrashed) {
+    setenv("DRUX_FIGURES", "processStartPauseMs=3000,processExitWaitMs=3000", 1);
+    run.setScript("create game\nwait CRASHED 30\nclose\n");
+    run.start();
+    ASSERT_TRUE(eventually([&] { return !run.pidsOf("game").empty(); }));
+    kill(run.pidsOf("game")[0], SIGKILL);
+    ASSERT_TRUE(eventually([&] { return !programRunning(run.pidsOf("game")[0]); }));
+    ASSERT_FALSE(run.noted("launcher", "supervising the run"));  // the start still pauses
+    ASSERT_EQ(run.waitForExit(), 0);
+    EXPECT_TRUE(run.noted("air-client", "<- launcher  GAMECLIENT_CRASHED"));
+    EXPECT_TRUE(run.noted("air-client", "script passed"));
+    expectCleanEnd();
+}
+
+// Pauses of ten minutes: only the cut can end the start, so the run ending at
+// all shows that the signal was acted on during the start.
+TEST_F(LauncherRunTest, CtrlCDuringTheStartCutsItShortAndClosesTheRun) {
+    setenv("DRUX_FIGURES", "processStartPauseMs=600000,processExitWaitMs=3000", 1);
+    run.setScript("");
+    run.start();
+    ASSERT_TRUE(run.waitForNote("air-client", "connected to the launcher's AIR port"));
+    run.signalLauncher(SIGINT);
+    ASSERT_EQ(run.waitForExit(), 130);
+    EXPECT_TRUE(run.noted("launcher", "SIGINT during the start: cutting it short"));
+    EXPECT_FALSE(run.noted("launcher", "supervising the run"));
+    EXPECT_TRUE(run.noted("air-client", "the launcher closed the run; answering CLOSE"));
+    EXPECT_TRUE(run.noted("launcher", "exit callback"));
     expectCleanEnd();
 }
 

@@ -9,6 +9,7 @@
 #include "Vantrel.h"
 #include "core/export_guard.h"
 #include "core/log.h"
+#include "core/log_limiter.h"
 #include "core/platform/clock.h"
 #include "core/platform/system_error.h"
 #include "support/test_support.h"
@@ -86,6 +87,26 @@ TEST_F(LogLines, ConcurrentWritersNeverInterleaveLines) {
     const std::vector<std::string> lines = logLines();
     ASSERT_EQ(lines.size(), 201u);
     for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i], std::string(200, lines[i][0]) + "\n");
+}
+
+// One connection repeating a warning: five pass, the rest are counted, and the
+// count is logged once a second of the (moved) clock has passed, and at the end.
+TEST_F(LogLines, RepeatedWarningsPassFiveTimesThenAsACountPerSecond) {
+    const char* type = "Invalid message type.\n";
+    {
+        Drux::LogLimiter limiter;
+        for (int i = 0; i < 7; ++i) limiter.warning(type);
+        limiter.warning("Invalid version on incoming message.\n");  // another text has its own five
+        Drux::testing::advanceClock(Drux::LogLimiter::kIntervalMs);
+        limiter.warning(std::string(type).c_str());  // the same text from another buffer
+        limiter.warning(type);
+    }
+    std::vector<std::string> expected = {"INFO: vantrel [test] initializing...\n"};
+    for (int i = 0; i < 5; ++i) expected.push_back("WARNING: Invalid message type.\n");
+    expected.push_back("WARNING: Invalid version on incoming message.\n");
+    expected.push_back("WARNING: 3 more of \"Invalid message type.\" from this connection were not logged.\n");
+    expected.push_back("WARNING: 1 more of \"Invalid message type.\" from this connection were not logged.\n");
+    EXPECT_EQ(logLines(), expected);
 }
 
 TEST(ElapsedSeconds, FollowTheMovableMillisecondTickTruncated) {

@@ -1,13 +1,18 @@
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
+#include "core/figures.h"
 #include "core/platform/bounded_string.h"
 #include "core/platform/clock.h"
+#include "core/platform/command_line.h"
 #include "core/platform/mutex.h"
 #include "core/platform/paths.h"
 #include "core/platform/shared_mutex.h"
+#include "core/platform/system_error.h"
 #include "core/platform/thread.h"
 #include "process/process_test_support.h"
 #include "support/test_support.h"
@@ -15,6 +20,22 @@
 namespace {
 
 using DruxTest::waitUntil;
+
+// ctest runs this program with a DRUX_FIGURES that names three figures: the
+// library keeps its shipped timings, and only the test seam changes them.
+TEST(Figures, AUsersEnvironmentChangesNoFigureOnlyTheTestSeamDoes) {
+    const char* environment = std::getenv("DRUX_FIGURES");
+    if (environment == nullptr) GTEST_SKIP() << "run through ctest, which sets DRUX_FIGURES";
+    const Drux::Figures& figures = Drux::figures();
+    EXPECT_EQ(25u, figures.heartbeatIntervalSeconds.load());
+    EXPECT_EQ(5000u, figures.processStartPauseMs.load());
+    EXPECT_EQ(500u, figures.stopGraceMs.load());
+    EXPECT_TRUE(Drux::testing::setFigure("processStartPauseMs", 7));
+    EXPECT_FALSE(Drux::testing::setFigure("processStartPause", 7));
+    EXPECT_EQ(7u, figures.processStartPauseMs.load());
+    Drux::testing::resetFigures();
+    EXPECT_EQ(5000u, figures.processStartPauseMs.load());
+}
 
 // Returns 7 once the gate opens.
 uint32_t gatedBody(void* gate) {
@@ -36,8 +57,14 @@ TEST(Threads, WaitsEndWithTheBodyTheTimeOutOrAMovedClock) {
                              std::thread([&] { wakerWait = waker.waitFor(60000); })};
     Drux::sleepMilliseconds(20);
     EXPECT_EQ(wakerWait.load(), -1);
-    Drux::testing::advanceClock(60000);
-    EXPECT_TRUE(waitUntil([&] { return wakerWait.load() != -1 && threadWait.load() != 1; }, std::chrono::seconds(2)));
+    // Moved again on every look: a waiter that began its wait only after an
+    // earlier move (a loaded machine) measures from the moved clock.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            Drux::testing::advanceClock(60000);
+            return wakerWait.load() != -1 && threadWait.load() != 1;
+        },
+        std::chrono::seconds(2)));
     for (std::thread& waiter : waiters) waiter.join();
     EXPECT_EQ(threadWait.load(), Drux::kWaitTimeout);
     EXPECT_EQ(wakerWait.load(), 0);  // timed out, not notified
@@ -144,6 +171,63 @@ TEST(Paths, SplitMakeAndFoldByWindowsRulesOnEverySystem) {
     ASSERT_TRUE(Drux::fullPath(made, sizeof made, "C:\\a\\..\\b"));
     EXPECT_STREQ(made, "C:\\b");
     EXPECT_FALSE(Drux::fullPath(made, sizeof made, ("/" + std::string(300, 'a')).c_str()));
+
+    // Joining adds a separator only where the directory lacks one, and a cut
+    // result is refused (it could name another file).
+    struct Join {
+        const char* directory;
+        const char* name;
+        std::string joined;
+    };
+    const std::string sep(1, Drux::kNativePathSeparator);
+    for (const Join& j : {Join{"/opt/drux", "patcher.dll", "/opt/drux" + sep + "patcher.dll"},
+                          Join{"C:\\Games\\", "a.log", "C:\\Games\\a.log"}, Join{"/", "a.log", "/a.log"},
+                          Join{"", "a.log", "a.log"}}) {
+        EXPECT_TRUE(Drux::joinPath(made, sizeof made, j.directory, j.name)) << j.directory;
+        EXPECT_EQ(std::string(made), j.joined);
+    }
+    EXPECT_FALSE(Drux::joinPath(made, 8, "/opt/drux", "x"));
+    EXPECT_STREQ(made, "/opt/dr");
+}
+
+// The arguments a program gets from a command line, joined with '|'.
+std::string arguments(const char* line, size_t maxArguments = 16) {
+    std::string storage(std::strlen(line) + 1, '\0');
+    char* argv[16] = {};
+    const size_t count = Drux::splitCommandLine(line, storage.data(), argv, maxArguments);
+    std::string joined;
+    for (size_t i = 0; i < count; ++i) joined += (i > 0 ? "|" : "") + std::string(argv[i]);
+    return joined;
+}
+
+TEST(CommandLines, SplitByWindowsRulesOnEverySystem) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"game.exe 47312\ta", "game.exe|47312|a"},  // tabs separate too
+        {"\"C:\\Program Files\\game.exe\" -x", "C:\\Program Files\\game.exe|-x"},
+        {"p \"two words\"  \"\"", "p|two words|"},
+        {"p a\\\\\"b c\"", "p|a\\b c"},    // an even run of backslashes halves, the quote groups
+        {"p a\\\"b", "p|a\"b"},                // an odd run escapes the quote
+        {"p a\\b\\\\ c", "p|a\\b\\\\|c"},  // backslashes not before a quote stay
+        {"C:\\dir\\\"x y\" z", "C:\\dir\\x y|z"},  // the program name takes backslashes as they are
+        {"  ", ""},
+    };
+    for (const auto& [line, expected] : cases) EXPECT_EQ(arguments(line), std::string(expected)) << line;
+    EXPECT_EQ(arguments("p a b c", 2), "p|a");
+}
+
+TEST(SystemErrors, ALastErrorSurvivesWorkThatChangesIt) {
+    Drux::setLastError(Drux::LibraryFailure::InvalidArgument);
+    const Drux::SystemError invalid = Drux::saveLastError();
+    const std::string invalidText = Drux::lastErrorText();
+    Drux::setLastError(Drux::LibraryFailure::TooLong);
+    EXPECT_NE(Drux::lastErrorCode(), invalid.code);
+    EXPECT_FALSE(Drux::deleteFile("no such file here"));  // the system sets its own error
+    Drux::restoreLastError(invalid);
+    EXPECT_EQ(Drux::lastErrorCode(), invalid.code);
+    EXPECT_EQ(Drux::lastErrorText(), invalidText);
+    ASSERT_FALSE(invalidText.empty());
+    EXPECT_EQ(invalidText.back(), '\n');
+    EXPECT_EQ(Drux::lastErrorCode(), invalid.code);  // reading the text keeps the error
 }
 
 }  // namespace

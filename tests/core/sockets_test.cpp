@@ -1,7 +1,9 @@
 #include <atomic>
 #include <cerrno>
+#include <string>
 #include <thread>
 
+#include "core/platform/interrupter.h"
 #include "core/platform/socket.h"
 #include "core/platform/thread.h"
 #include "support/test_support.h"
@@ -28,13 +30,16 @@ struct Connection {
 TEST(Sockets, ShutdownWakesABlockedReaderAndLaterSendsFailWithoutSigpipe) {
     Connection c;
     std::atomic<int> received{-1};
+    std::atomic<long> readerId{0};
     std::thread reader([&] {
+        readerId = Drux::currentThreadId();
         char buffer[8];
         size_t count = 99;
         Drux::socketReceive(c.client, buffer, sizeof buffer, &count);
         received = static_cast<int>(count);
     });
-    Drux::sleepMilliseconds(30);
+    // The reader is inside its receive before the shutdown comes.
+    ASSERT_TRUE(DruxTest::waitUntil([&] { return readerId.load() != 0 && DruxTest::threadBlockedInReceive(readerId); }));
     EXPECT_EQ(received.load(), -1);
     EXPECT_TRUE(Drux::socketShutdown(c.client));
     EXPECT_TRUE(DruxTest::waitUntil([&] { return received.load() != -1; }, std::chrono::milliseconds(2000)));
@@ -44,6 +49,23 @@ TEST(Sockets, ShutdownWakesABlockedReaderAndLaterSendsFailWithoutSigpipe) {
     size_t sent = 0;
     EXPECT_FALSE(Drux::socketSend(c.client, "data", 4, &sent));
     EXPECT_EQ(Drux::lastSocketError(), DruxTest::sendAfterShutdownError());
+}
+
+TEST(Sockets, AnInterrupterStaysSignalledUntilResetAndThenWakesAgain) {
+    Connection c;
+    Drux::Interrupter interrupter;
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, 0), Drux::WaitResult::TimedOut);
+    interrupter.signal();
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, 0), Drux::WaitResult::Interrupted);
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, -1), Drux::WaitResult::Interrupted);
+    interrupter.reset();
+    interrupter.reset();  // resetting an unsignalled one changes nothing
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, 0), Drux::WaitResult::TimedOut);
+    size_t sent = 0;
+    ASSERT_TRUE(Drux::socketSend(c.client, "x", 1, &sent));
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, -1), Drux::WaitResult::Readable);
+    interrupter.signal();  // re-armed: a later signal wakes a wait again
+    EXPECT_EQ(Drux::waitReadable(c.server, interrupter, 0), Drux::WaitResult::Interrupted);
 }
 
 TEST(Sockets, BindSucceedsWhileThePortIsInTimeWait) {

@@ -5,12 +5,13 @@
 #include <thread>
 
 #include "core/platform/clock.h"
+#include "launcher/controller_waits.h"
 #include "launcher_test_support.h"
+#include "process/process_waits.h"
 
 namespace LauncherTest {
 namespace {
 
-using namespace std::chrono_literals;
 using DruxTest::waitUntil;
 using Arguments = std::vector<std::string>;
 using Errors = std::vector<ReportedError>;
@@ -18,6 +19,13 @@ using Errors = std::vector<ReportedError>;
 const std::string kAirCommandLine = "-runtime .\\ -nodebug META-INF\\AIR\\application.xml .\\ -- ";
 const std::string kStartTag = "<KyrPreloadMessageToGameStart>";
 const std::string kEndTag = "<KyrPreloadMessageToGameEnd>";
+
+// True once some handler is inside one of the library's long waits (a pause,
+// a poll, a wait for a program's exit): what it has not done yet it will not
+// do before that wait ends.
+bool aHandlerWaits() {
+    return waitUntil([] { return ProcessWaits::InProgress() + ControllerWaits::InProgress() > 0; });
+}
 
 std::string joined(const Arguments& args) {
     std::string line;
@@ -54,7 +62,7 @@ TEST_F(ControllerTest, AnOrdinaryRunFromTheAirClientsStartToClose) {
     EXPECT_EQ(1, VantrelServerController_ProcessEvents());
     game.send(VANTRELMESSAGETYPE_GAMECLIENT_STOPPED);
     ASSERT_TRUE(waitUntil([&] { return CurrentController()->gameEndReported == 1; }));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(aHandlerWaits());  // for the game's exit
     EXPECT_EQ(0u, air.count(VANTRELMESSAGETYPE_GAMECLIENT_STOPPED));
     Drux::terminateProcess(gameRun.pid());
     EXPECT_FALSE(air.waitFor(VANTRELMESSAGETYPE_GAMECLIENT_STOPPED).value().payload);
@@ -140,6 +148,7 @@ TEST_F(ControllerTest, AMalformedHeaderOnAnyServerEndsTheRun) {
     Peer air(airPort_);
     air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
     const Record game = runsOf(gamePath_).at(0);
+    ASSERT_TRUE(waitUntil([&] { return ProcessHelperState()->gameProcessId == game.pid(); }));  // to be stopped
     sendHeader(gamePort_, 20, 1, VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED);
     ASSERT_TRUE(waitUntil([&] { return exitCalls_ == 1; }));
     EXPECT_TRUE(waitGone(game.pid()));
@@ -253,6 +262,7 @@ TEST_F(ControllerTest, AnAirClientThatIsGoneEndsTheRunAndIsReportedOnlyWithoutAG
     Peer air(airPort_);
     air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
     const Record game = runsOf(gamePath_).at(0);
+    ASSERT_TRUE(waitUntil([&] { return ProcessHelperState()->gameProcessId == game.pid(); }));  // the poll sees it
     Drux::terminateProcess(airRun.pid());
     ASSERT_TRUE(waitGone(airRun.pid()));
     EXPECT_EQ(1, VantrelServerController_ProcessEvents());
@@ -316,10 +326,12 @@ TEST_F(ControllerTest, RemoveWhileAHandlerWaitsReturnsPromptlyWithoutCallingTheH
         if (wait == 0) air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
         if (wait == 2) air.send(VANTRELMESSAGETYPE_CLOSE);
         if (wait == 3) game.emplace(gamePort_).send(VANTRELMESSAGETYPE_GAMECLIENT_STOPPED);  // but it runs on
-        std::this_thread::sleep_for(200ms);  // into the wait
-        const auto begin = std::chrono::steady_clock::now();
+        ASSERT_TRUE(aHandlerWaits());
+        // The waits are a minute long and the clock stands still: only the
+        // removal's interruption can end them before its own bound.
         EXPECT_EQ(1, VantrelServerController_Remove());
-        EXPECT_LT(std::chrono::steady_clock::now() - begin, 1500ms);
+        EXPECT_FALSE(logContains("A message handler is still busy while the controller is removed.\n"));
+        EXPECT_EQ(0u, ProcessWaits::InProgress() + ControllerWaits::InProgress());
         EXPECT_EQ(0, exitCalls_.load());
         EXPECT_TRUE(errors().empty());
     }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "VantrelProcessHelper.h"
 #include "core/figures.h"
@@ -236,7 +237,7 @@ TEST_F(ProcessHelper, BadInputAndCallsWithoutTheRecordAreLoggedAndKeepTheRecord)
 
     const std::string game = "/games/" + std::string(252, 'g');  // 259 characters, where Init cuts
     ASSERT_EQ(1, VantrelProcessHelper_Init("launcher", "air", (game + "ggg").c_str()));
-    EXPECT_EQ(game, ProcessHelperState()->gamePath);
+    EXPECT_EQ(game, ProcessHelperState()->path(VANTRELPROCESSTYPE_GAME).text);
     EXPECT_EQ(0, VantrelProcessHelper_Init(nullptr, "other-air", "other-game"));
     found = "unchanged";
     EXPECT_EQ(0, VantrelProcessHelper_GetProcessPathForProcessType(7, &found));
@@ -266,7 +267,7 @@ TEST_F(ProcessHelper, BadInputAndCallsWithoutTheRecordAreLoggedAndKeepTheRecord)
     EXPECT_TRUE(logContains("ERROR: VantrelProcessHelper_KillProcessByName was given no path.\n"));
     EXPECT_EQ(1u, occurrences(logText(), "the file name of the path is too long to look for.\n"));
     EXPECT_EQ(0, FileExists(nullptr));
-    EXPECT_STREQ("air", ProcessHelperState()->airPath);
+    EXPECT_STREQ("air", ProcessHelperState()->path(VANTRELPROCESSTYPE_AIR).text);
 }
 
 TEST_F(ProcessHelper, BareFileNamesAreLookedForBesideTheHostExecutable) {
@@ -291,6 +292,40 @@ TEST_F(ProcessHelper, BareFileNamesAreLookedForBesideTheHostExecutable) {
     const std::string present = path(onlyHere);
     ASSERT_EQ(1, VantrelProcessHelper_Init(present.c_str(), present.c_str(), present.c_str()));
     EXPECT_EQ(1, VantrelProcessHelper_AllFilesExist());
+}
+
+// An AIR connection switches the game path while the host reads the paths:
+// every read sees one whole path, never a mix of the two.
+TEST_F(ProcessHelper, AGamePathChangedOnAnotherThreadIsReadWhole) {
+    const std::string first = "/games/" + std::string(200, 'a');
+    const std::string second = "/other/" + std::string(120, 'b');
+    ASSERT_EQ(1, VantrelProcessHelper_Init("launcher", "air", first.c_str()));
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 2000; ++i) {
+            if (i % 2 == 0)
+                SetGamePath(second.c_str());
+            else
+                ResetGamePathToDefault();
+        }
+        done = true;
+    });
+    size_t reads = 0, torn = 0;
+    while (!done.load() || reads < 100) {
+        const char* exported = nullptr;
+        ASSERT_EQ(1, VantrelProcessHelper_GetProcessPathForProcessType(VANTRELPROCESSTYPE_GAME, &exported));
+        const std::string copied = ProcessHelperState()->path(VANTRELPROCESSTYPE_GAME).text;
+        for (const std::string& seen : {std::string(exported), copied}) {
+            if (seen != first && seen != second) ++torn;
+        }
+        ++reads;
+    }
+    writer.join();
+    EXPECT_EQ(0u, torn);
+    EXPECT_EQ(first, ProcessHelperState()->path(VANTRELPROCESSTYPE_GAME).text);
+    // The launcher path is untouched throughout.
+    EXPECT_STREQ("launcher", ProcessHelperState()->path(VANTRELPROCESSTYPE_LAUNCHER).text);
+    EXPECT_GE(reads, 100u);
 }
 
 }  // namespace

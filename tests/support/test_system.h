@@ -16,6 +16,11 @@ bool runningUnderWine();
 // library must reap what it started; on Windows a running one).
 bool hasChildProcesses();
 
+// Whether the thread (Drux::currentThreadId() of it) is blocked in a socket
+// receive now. Read from /proc on Linux; Windows shows no such thing to a
+// process, so there it answers true and a test cannot prove the order.
+bool threadBlockedInReceive(long threadId);
+
 // Closes a connection with a reset instead of an orderly close (SO_LINGER
 // with a zero time-out). True when the option could be set.
 bool closeWithReset(Drux::SocketHandle socket);

@@ -1,9 +1,12 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <string>
 
 #include "support/test_system.h"
 
@@ -14,6 +17,13 @@ bool runningUnderWine() { return false; }
 bool hasChildProcesses() {
     int status = 0;
     return ::waitpid(-1, &status, WNOHANG) != -1 || errno != ECHILD;
+}
+
+bool threadBlockedInReceive(long threadId) {
+    // The kernel shows the system call a task is blocked in as the first field.
+    std::ifstream file("/proc/self/task/" + std::to_string(threadId) + "/syscall");
+    long number = -1;
+    return static_cast<bool>(file >> number) && number == SYS_recvfrom;
 }
 
 bool closeWithReset(Drux::SocketHandle socket) {

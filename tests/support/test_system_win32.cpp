@@ -26,6 +26,8 @@ bool hasChildProcesses() {
     return found;
 }
 
+bool threadBlockedInReceive(long) { return true; }
+
 bool closeWithReset(Drux::SocketHandle socket) {
     const linger abort{1, 0};
     return ::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort) == 0;

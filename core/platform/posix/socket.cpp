@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "core/platform/platform.h"
+#include "core/platform/fault_injection.h"
 
 namespace Drux {
 namespace {
@@ -74,7 +75,9 @@ bool socketAccept(SocketHandle listening, SocketHandle* accepted) {
     int fd;
     do {
         length = sizeof peer;
-        fd = ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+        fd = injectedFault(Fault::Accept)
+                 ? (errno = EMFILE, -1)
+                 : ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     setNoDelay(fd);
@@ -93,7 +96,8 @@ bool socketSend(SocketHandle socket, const void* data, size_t length, size_t* se
     if (sent != nullptr) *sent = 0;
     ssize_t n;
     do {
-        n = ::send(socket, data, length, MSG_NOSIGNAL);
+        n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1)
+                                              : ::send(socket, data, injectedSendLength(length), MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return false;
     if (sent != nullptr) *sent = static_cast<size_t>(n);
@@ -104,7 +108,7 @@ bool socketReceive(SocketHandle socket, void* buffer, size_t length, size_t* rec
     if (received != nullptr) *received = 0;
     ssize_t n;
     do {
-        n = ::recv(socket, buffer, length, 0);
+        n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1) : ::recv(socket, buffer, length, 0);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return false;
     if (received != nullptr) *received = static_cast<size_t>(n);

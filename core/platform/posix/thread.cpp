@@ -9,6 +9,7 @@
 
 #include "core/platform/platform.h"
 #include "core/platform/thread.h"
+#include "core/platform/fault_injection.h"
 
 namespace Drux {
 namespace {
@@ -28,7 +29,8 @@ bool startSystemThread(void* record, NativeThread* thread) {
         return false;
     }
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    const int started = pthread_create(thread, &attributes, threadEntry, record);
+    const int started =
+        injectedFault(Fault::ThreadStart) ? EAGAIN : pthread_create(thread, &attributes, threadEntry, record);
     pthread_attr_destroy(&attributes);
     if (started != 0) {
         errno = started;

@@ -1,0 +1,121 @@
+// Failures injected at the platform seam: each is told in the log (or retried,
+// as the system's own would be) and the library goes on working.
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/platform/fault_injection.h"
+#include "messaging/server_internal.h"
+#include "messaging_test_support.h"
+
+using namespace MessagingTest;
+using Drux::Fault;
+
+namespace {
+
+const std::string kReply = headerBytes(16, 1, 5, 0);
+
+class FaultInjectionTest : public DruxTest::LoggedTest {
+protected:
+    void TearDown() override {
+        Drux::testing::clearFaults();
+        if (server != nullptr) VantrelServer_Delete(&server);
+        DruxTest::LoggedTest::TearDown();
+    }
+    // A listening server whose deliveries go to `recorder`; its port.
+    uint16_t startServer() {
+        EXPECT_EQ(1, VantrelServer_Create(&server));
+        VantrelServer_SetMessageArrivedCallback(server, &recorder, &Recorder::callback);
+        EXPECT_EQ(1, VantrelServer_Start(server, 0));
+        return Drux::socketLocalPort(server->listenSocket);
+    }
+    VantrelServerHandle server = nullptr;
+    Recorder recorder;
+    // Bytes put on the wire without the library's send, so that an armed
+    // fault is used by the code under test only.
+    static void sendPlain(SocketHandle socket, const std::string& bytes) {
+        ASSERT_EQ(static_cast<ssize_t>(bytes.size()), ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+    }
+};
+
+TEST_F(FaultInjectionTest, ARefusedAcceptIsLoggedAndTheNextAcceptTakesTheConnection) {
+    const uint16_t port = startServer();
+    Drux::testing::failNext(Fault::Accept, 2);
+    const SocketHandle client = Drux::socketCreate();
+    ASSERT_TRUE(Drux::socketConnect(client, port));
+    sendPlain(client, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "hi"));
+    EXPECT_EQ(kReply, readBytes(client, kReply.size()));
+    ASSERT_TRUE(recorder.waitForCount(1));
+    EXPECT_EQ(0u, Drux::testing::faultsLeft(Fault::Accept));
+    const auto lines = logLines();
+    EXPECT_EQ(2, std::count(lines.begin(), lines.end(),
+                            "WARNING: Failed to accept a connection; the server goes on listening.\n"));
+    Drux::socketClose(client);
+}
+
+TEST_F(FaultInjectionTest, AThreadThatCannotStartFailsTheAgentStartAndALaterStartWorks) {
+    RawPeerAgent peer;  // a running agent gives the connection
+    VantrelMessageAgentHandle agent = nullptr;
+    VantrelMessageAgent_Create(&agent);
+    VantrelMessageAgent_SetMessageArrivedCallback(agent, &recorder, &Recorder::callback);
+    Drux::testing::failNext(Fault::ThreadStart, 1);
+    EXPECT_EQ(0, VantrelMessageAgent_Start(agent, peer.remote));
+    EXPECT_TRUE(logContains("INFO: [VantrelMessageAgent_Start] " + std::string(std::strerror(EAGAIN)) + "\n" +
+                            "ERROR: Failed to start client socket thread.\n"));
+    int32_t running = 7;
+    VantrelMessageAgent_GetIsRunning(agent, &running);
+    EXPECT_EQ(0, running);
+    ASSERT_EQ(1, VantrelMessageAgent_Start(agent, peer.remote));
+    EXPECT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "late"));
+    ASSERT_TRUE(recorder.waitForCount(1));
+    EXPECT_EQ(std::vector<std::string>{"11:late"}, recorder.messages());
+    Drux::socketShutdown(peer.remote);
+    VantrelMessageAgent_Delete(&agent);
+}
+
+// A send that the system takes in pieces, and sends and receives interrupted
+// by a signal, still carry every message whole.
+TEST_F(FaultInjectionTest, ShortSendsAndInterruptedCallsStillCarryWholeMessages) {
+    RawPeerAgent peer;
+    const std::string payload(1000, 'w');
+    Drux::testing::failNext(Fault::ShortSend, 3);
+    ASSERT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, payload.c_str()));
+    EXPECT_EQ(0u, Drux::testing::faultsLeft(Fault::ShortSend));
+    EXPECT_EQ(messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, payload), readBytes(peer.remote, 1016));
+
+    Drux::testing::failNext(Fault::Interrupted, 1);
+    ASSERT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CLOSE, nullptr));
+    EXPECT_EQ(0u, Drux::testing::faultsLeft(Fault::Interrupted));
+    EXPECT_EQ(messageBytes(VANTRELMESSAGETYPE_CLOSE), readBytes(peer.remote, 16));
+
+    // The reader waits inside a receive already; its next one, for the
+    // payload, is interrupted.
+    Drux::testing::failNext(Fault::Interrupted, 1);
+    sendPlain(peer.remote, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "whole"));
+    ASSERT_TRUE(peer.recorder.waitForCount(1));
+    EXPECT_EQ(0u, Drux::testing::faultsLeft(Fault::Interrupted));
+    EXPECT_EQ(std::vector<std::string>{"11:whole"}, peer.recorder.messages());
+    EXPECT_EQ(kReply, readBytes(peer.remote, kReply.size()));
+    EXPECT_FALSE(logContains("Failed to send") || logContains("Received 0 bytes"));
+}
+
+TEST_F(FaultInjectionTest, AFailedPayloadAllocationEndsThatConnectionOnly) {
+    const uint16_t port = startServer();
+    const SocketHandle first = Drux::socketCreate(), second = Drux::socketCreate();
+    ASSERT_TRUE(Drux::socketConnect(first, port));
+    Drux::testing::failNext(Fault::Allocation, 1);
+    sendPlain(first, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "lost"));
+    ASSERT_TRUE(DruxTest::waitUntil([&] {
+        return logContains("WARNING: Unable to obtain 4 bytes for a message payload; closing the connection.\n");
+    }));
+    ASSERT_TRUE(Drux::socketConnect(second, port));
+    sendPlain(second, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "kept"));
+    EXPECT_EQ(kReply, readBytes(second, kReply.size()));
+    ASSERT_TRUE(recorder.waitForCount(1));
+    EXPECT_EQ(std::vector<std::string>{"11:kept"}, recorder.messages());
+    Drux::socketClose(first);
+    Drux::socketClose(second);
+}
+
+}  // namespace

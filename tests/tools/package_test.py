@@ -1,0 +1,99 @@
+"""The Debian package of the build: its metadata and contents as dpkg-deb shows
+them, and, unpacked into a temporary root (nothing goes into the machine's own
+folders), a tiny host built against it through find_package and pkg-config,
+and the packed launcher finding the packed library."""
+import glob
+import os
+import re
+import shlex
+import subprocess
+import tempfile
+import unittest
+
+CONTENTS = [
+    "usr/lib/libDruxLauncher.so", "usr/lib/libDruxLauncher.so.1",
+    "usr/include/DruxLauncher/Vantrel.h", "usr/include/DruxLauncher/VantrelServerController.h",
+    "usr/include/DruxLauncher/VantrelGameController.h",
+    "usr/lib/cmake/DruxLauncher/DruxLauncherConfig.cmake",
+    "usr/lib/cmake/DruxLauncher/DruxLauncherConfigVersion.cmake",
+    "usr/lib/pkgconfig/druxlauncher.pc",
+    "usr/bin/drux-launcher", "usr/bin/KyrCLient.exe", "usr/bin/drux-game", "usr/bin/patcher.dll",
+]
+
+
+def run(command, **options):
+    result = subprocess.run(command, capture_output=True, text=True, **options)
+    if result.returncode != 0:
+        raise AssertionError("%s failed (%d):\n%s%s" % (" ".join(command), result.returncode, result.stdout,
+                                                       result.stderr))
+    return result.stdout
+
+
+class DebianPackageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.work = cls.tmp.name
+        build = os.environ["DRUX_BUILD_DIR"]
+        with open(os.path.join(build, "CMakeCache.txt")) as cache:
+            cls.version = re.search(r"^CMAKE_PROJECT_VERSION:STATIC=(.*)$", cache.read(), re.M).group(1)
+        run(["cpack", "-G", "DEB", "--config", os.path.join(build, "CPackConfig.cmake"), "-B", cls.work],
+            cwd=cls.work)
+        packages = glob.glob(os.path.join(cls.work, "*.deb"))
+        assert len(packages) == 1, packages
+        cls.deb = packages[0]
+        cls.root = os.path.join(cls.work, "root")
+        run(["dpkg-deb", "-x", cls.deb, cls.root])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_metadata(self):
+        field = lambda name: run(["dpkg-deb", "-f", self.deb, name]).strip()
+        self.assertEqual(field("Package"), "druxlauncher")
+        self.assertEqual(field("Version"), self.version)
+        self.assertEqual(field("Architecture"), run(["dpkg", "--print-architecture"]).strip())
+        self.assertRegex(field("Maintainer"), r".+ <.+@.+>")
+        self.assertIn("Launcher-support library", field("Description"))
+        # Computed from the binaries: the C and C++ runtimes, with versions; never the package itself.
+        depends = field("Depends")
+        for library in ("libc6 (>=", "libstdc++6 (>="):
+            self.assertIn(library, depends)
+        self.assertNotIn("druxlauncher", depends)
+
+    def test_contents(self):
+        listed = {line.split()[-1 if " -> " not in line else -3].lstrip("./")
+                  for line in run(["dpkg-deb", "-c", self.deb]).splitlines()}
+        self.assertEqual([path for path in CONTENTS if path not in listed], [])
+        self.assertEqual([path for path in listed if not path.startswith("usr/")], [])
+
+    def test_a_host_builds_against_the_unpacked_package_both_ways(self):
+        consumer = os.environ["DRUX_CONSUMER_DIR"]
+        cflags, ldflags = os.environ.get("DRUX_C_FLAGS", ""), os.environ.get("DRUX_LINKER_FLAGS", "")
+        prefix = os.path.join(self.root, "usr")
+        build = os.path.join(self.work, "cmake-build")
+        run(["cmake", "-S", consumer, "-B", build, "-G", "Ninja", "-DCMAKE_PREFIX_PATH=" + prefix,
+             "-DCMAKE_C_FLAGS=" + cflags, "-DCMAKE_EXE_LINKER_FLAGS=" + ldflags])
+        run(["cmake", "--build", build])
+        self.assertIn("consumer ok", run([os.path.join(build, "consumer")], cwd=self.work))
+
+        # The .pc file names /usr; the sysroot points it at the unpacked tree.
+        environment = dict(os.environ, PKG_CONFIG_SYSROOT_DIR=self.root,
+                           PKG_CONFIG_LIBDIR=os.path.join(prefix, "lib", "pkgconfig"))
+        flags = shlex.split(run(["pkg-config", "--cflags", "--libs", "druxlauncher"], env=environment))
+        self.assertIn("-I" + os.path.join(prefix, "include", "DruxLauncher"), flags)
+        program = os.path.join(self.work, "consumer-pc")
+        run(["cc"] + shlex.split(cflags) + [os.path.join(consumer, "consumer.c")] + flags +
+            ["-Wl,-rpath," + os.path.join(prefix, "lib")] + shlex.split(ldflags) + ["-o", program])
+        self.assertIn("consumer ok", run([program], cwd=self.work))
+
+    def test_the_packed_programs_find_the_packed_library(self):
+        launcher = os.path.join(self.root, "usr", "bin", "drux-launcher")
+        libraries = run(["ldd", launcher])
+        self.assertIn(os.path.join(self.root, "usr", "bin", "..", "lib", "libDruxLauncher.so.1"), libraries)
+        self.assertIn("drux-launcher", run([launcher, "--help"]))
+
+
+if __name__ == "__main__":
+    unittest.main()
