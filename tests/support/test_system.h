@@ -21,6 +21,13 @@ bool hasChildProcesses();
 // process, so there it answers true and a test cannot prove the order.
 bool threadBlockedInReceive(long threadId);
 
+// Puts the bytes on the wire with one plain send, bypassing the library.
+bool sendPlain(Drux::SocketHandle socket, const std::string& bytes);
+
+// The error code with which a thread that the system will not start fails
+// (EAGAIN on POSIX, ERROR_NOT_ENOUGH_MEMORY on Windows).
+int threadStartFailureCode();
+
 // Closes a connection with a reset instead of an orderly close (SO_LINGER
 // with a zero time-out). True when the option could be set.
 bool closeWithReset(Drux::SocketHandle socket);

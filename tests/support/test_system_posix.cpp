@@ -26,6 +26,12 @@ bool threadBlockedInReceive(long threadId) {
     return static_cast<bool>(file >> number) && number == SYS_recvfrom;
 }
 
+bool sendPlain(Drux::SocketHandle socket, const std::string& bytes) {
+    return ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+int threadStartFailureCode() { return EAGAIN; }
+
 bool closeWithReset(Drux::SocketHandle socket) {
     const linger abort{1, 0};
     return ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort) == 0;

@@ -28,6 +28,12 @@ bool hasChildProcesses() {
 
 bool threadBlockedInReceive(long) { return true; }
 
+bool sendPlain(Drux::SocketHandle socket, const std::string& bytes) {
+    return ::send(socket, bytes.data(), static_cast<int>(bytes.size()), 0) == static_cast<int>(bytes.size());
+}
+
+int threadStartFailureCode() { return ERROR_NOT_ENOUGH_MEMORY; }
+
 bool closeWithReset(Drux::SocketHandle socket) {
     const linger abort{1, 0};
     return ::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort) == 0;

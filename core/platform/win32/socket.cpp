@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "core/platform/fault_injection.h"
 #include "core/platform/win32/interrupter_object.h"
 #include "core/platform/win32/windows_headers.h"
 
@@ -54,7 +55,16 @@ bool socketListen(SocketHandle socket) { return ::listen(socket, SOMAXCONN) == 0
 bool socketAccept(SocketHandle listening, SocketHandle* accepted) {
     sockaddr_in peer{};
     int length = sizeof peer;
-    const SOCKET socket = ::accept(listening, reinterpret_cast<sockaddr*>(&peer), &length);
+    SOCKET socket = INVALID_SOCKET;
+    do {
+        length = sizeof peer;
+        if (injectedFault(Fault::Accept)) {
+            ::WSASetLastError(WSAEMFILE);
+            return false;
+        }
+        socket = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), INVALID_SOCKET)
+                                                   : ::accept(listening, reinterpret_cast<sockaddr*>(&peer), &length);
+    } while (socket == INVALID_SOCKET && ::WSAGetLastError() == WSAEINTR);
     if (socket == INVALID_SOCKET) return false;
     socketSetNoDelay(socket);
     if (accepted != nullptr) *accepted = socket;
@@ -72,7 +82,12 @@ bool socketConnect(SocketHandle socket, uint16_t port) {
 
 bool socketSend(SocketHandle socket, const void* data, size_t length, size_t* sent) {
     if (sent != nullptr) *sent = 0;
-    const int n = ::send(socket, static_cast<const char*>(data), static_cast<int>(length), 0);
+    int n;
+    do {
+        n = injectedFault(Fault::Interrupted)
+                ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
+                : ::send(socket, static_cast<const char*>(data), static_cast<int>(injectedSendLength(length)), 0);
+    } while (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
     if (n == SOCKET_ERROR) return false;
     if (sent != nullptr) *sent = static_cast<size_t>(n);
     return true;
@@ -80,7 +95,11 @@ bool socketSend(SocketHandle socket, const void* data, size_t length, size_t* se
 
 bool socketReceive(SocketHandle socket, void* buffer, size_t length, size_t* received) {
     if (received != nullptr) *received = 0;
-    const int n = ::recv(socket, static_cast<char*>(buffer), static_cast<int>(length), 0);
+    int n;
+    do {
+        n = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
+                                              : ::recv(socket, static_cast<char*>(buffer), static_cast<int>(length), 0);
+    } while (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
     if (n == SOCKET_ERROR) return false;
     if (received != nullptr) *received = static_cast<size_t>(n);
     return true;

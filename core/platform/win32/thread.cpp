@@ -3,6 +3,7 @@
 // The shared part gives every thread its completion signal and timed waits.
 #include <process.h>
 
+#include "core/platform/fault_injection.h"
 #include "core/platform/platform.h"
 #include "core/platform/thread.h"
 #include "core/platform/win32/windows_headers.h"
@@ -18,6 +19,10 @@ unsigned __stdcall threadEntry(void* record) {
 }  // namespace
 
 bool startSystemThread(void* record, NativeThread* thread) {
+    if (injectedFault(Fault::ThreadStart)) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);  // what a refused start reports
+        return false;
+    }
     const uintptr_t handle = ::_beginthreadex(nullptr, 0, threadEntry, record, 0, nullptr);
     if (handle == 0) return false;
     *thread = reinterpret_cast<NativeThread>(handle);
