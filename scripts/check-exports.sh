@@ -9,8 +9,9 @@ lib=${1:-build/default/libDruxLauncher.so}
 here=$(cd "$(dirname "$0")/.." && pwd)
 expected=$(grep -ho '^VANTREL_API [^(]*(' "$here"/exports/*.h | sed -E 's/.*[ *]([A-Za-z0-9_]+)\($/\1/' | sort -u)
 # The DLLs a Windows installation has: the kernel, the C runtime, sockets, the
-# multimedia timer and the process status functions.
-system_dlls='^(kernel32|msvcrt|ws2_32|winmm|psapi|advapi32|user32|ntdll)\.dll$'
+# multimedia timer, the process status functions, the IP helper (connection
+# owners) and the security functions.
+system_dlls='^(kernel32|msvcrt|ws2_32|winmm|psapi|iphlpapi|advapi32|user32|ntdll)\.dll$'
 
 if [ "$(head -c 2 "$lib")" = "MZ" ]; then
     table=$(objdump -p "$lib")

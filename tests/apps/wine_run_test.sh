@@ -3,7 +3,8 @@
 # the AIR client, which asks for the game; chat goes both ways; the game stops;
 # a version is listed, installed through the patch library and its game
 # started and stopped; the AIR client closes and the exit callback ends the
-# run. Start pauses are shortened through DRUX_FIGURES.
+# run. Start pauses are shortened through DRUX_FIGURES, which only the test
+# build of the library (tests/test-seams/DruxLauncher.dll) reads.
 # Usage: wine_run_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -11,9 +12,10 @@ source=$(cd "$2" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/drux-wine-run-XXXXXX")
 trap 'if [ -z "${DRUX_KEEP_RUNS:-}" ]; then rm -rf "$work"; else echo "kept $work"; fi' EXIT
 
-for program in DruxLauncher.dll drux-launcher.exe KyrCLient.exe drux-game.exe patcher.dll; do
+for program in drux-launcher.exe KyrCLient.exe drux-game.exe patcher.dll; do
     cp "$build/apps/$program" "$work/"
 done
+cp "$build/tests/test-seams/DruxLauncher.dll" "$work/"
 # Three ports of our own below the ephemeral range: free when nothing listens.
 free_port() {
     local port
