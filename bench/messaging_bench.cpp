@@ -210,12 +210,9 @@ double serverDeleteMillis() {
         VantrelClient_Create(&client);
         VantrelClient_Start(client, port);
     }
-    for (;;) {  // every client accepted and listed
-        int listed = 0;
-        for (auto* node = server->clients.load(); node != nullptr; node = node->next) ++listed;
-        if (listed == kServerClients) break;
+    // every client accepted and listed
+    while (Drux::serverClientCount(*server) != static_cast<size_t>(kServerClients))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     const auto start = Clock::now();
     VantrelServer_Delete(&server);
     const double millis = std::chrono::duration<double, std::milli>(Clock::now() - start).count();

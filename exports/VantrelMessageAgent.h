@@ -6,7 +6,21 @@
  *
  * Calling order: Create; SetMessageArrivedCallback; Start on a connected socket;
  * SendMessage from any thread; the socket's owner closes the socket; Delete.
- * The agent never opens or closes its socket.
+ *
+ * The socket handed to Start stays the host's: the agent works on its own
+ * duplicate of it, which it makes non-blocking (on POSIX the two handles share
+ * that setting) and closes itself once its threads have ended. From the start
+ * on, the host neither reads from nor writes to its handle. It may shut the
+ * connection down (the agent then sees it end) and close its handle at any
+ * time, before or after Delete: Delete returns promptly either way, and the
+ * agent never touches the host's descriptor number, so a new socket that
+ * reuses that number is not read by the old agent.
+ *
+ * SendMessage returns 1 when the message was accepted for sending: what the
+ * socket does not take at once waits in the connection's outgoing queue and
+ * leaves in order. A peer that lets that queue pass its bound (two messages
+ * of the largest size) has stopped reading; its connection is closed with a
+ * warning and the send returns 0.
  */
 #ifndef DRUX_VANTREL_MESSAGE_AGENT_H
 #define DRUX_VANTREL_MESSAGE_AGENT_H

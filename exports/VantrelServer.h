@@ -4,6 +4,9 @@
  * Compiles as C and as C++.
  *
  * Set the callback before Start: each client copies it when it is accepted.
+ * A client whose connection has ended is dropped at once (its agent deleted,
+ * its socket closed). A server holds at most 64 connections; it closes any
+ * connection beyond that as it arrives.
  * The host must have started the socket layer (WSAStartup on Windows).
  */
 #ifndef DRUX_VANTREL_SERVER_H

@@ -1,10 +1,22 @@
-// The heartbeat side of an agent: a heartbeat whenever the interval has passed
-// since the previous attempt, while the heartbeat flag is 1. The thread sleeps
-// until the next heartbeat is due, or until the flag changes or the agent stops.
+// The heartbeat side of an agent, which is also its writer: a heartbeat
+// whenever the interval has passed since the previous attempt, while the
+// heartbeat flag is 1, and the bytes that senders queued whenever the socket
+// takes them. It never runs a callback, so a slow peer holds up nothing but
+// its own queue. The thread sleeps until the next heartbeat is due, or until
+// the flag changes, bytes are queued or the agent stops; while bytes wait, it
+// also wakes when the socket becomes writable.
 #include <memory>
 
 #include "core/figures.h"
 #include "messaging/agent_internal.h"
+
+namespace {
+
+// After a failed wait on the socket the writer pauses this long rather than
+// spinning; the next flush then reports what is wrong with the connection.
+constexpr uint32_t kFailedWaitPauseMs = 100;
+
+}  // namespace
 
 uint32_t VantrelMessageAgent_HeartbeatThread(void* argument) {
     const std::unique_ptr<boost::shared_ptr<Drux::AgentCore>> holder(
@@ -13,32 +25,50 @@ uint32_t VantrelMessageAgent_HeartbeatThread(void* argument) {
     // lastHeartbeatSeconds was stamped by the start, so the first heartbeat
     // leaves one interval after it.
     while (agent.isRunning.load() == 1) {
-        if (agent.heartbeatActive.load() != 1) {
-            // The stamp does not advance meanwhile: once the flag is 1 again
-            // after a long pause, a heartbeat leaves at once.
-            agent.heartbeatWaker.wait();
+        // While the flag is not 1 the stamp does not advance: once the flag is
+        // 1 again after a long pause, a heartbeat leaves at once.
+        const bool scheduled = agent.heartbeatActive.load() == 1;
+        uint32_t dueTick = 0;
+        if (scheduled) {
+            // An interval of 0 would turn this loop into a busy one.
+            uint32_t interval = Drux::figures().heartbeatIntervalSeconds.load();
+            if (interval == 0) interval = 1;
+            const uint32_t now = Drux::tickSeconds();
+            const uint32_t last = agent.lastHeartbeatSeconds.load();
+            const int32_t elapsed = static_cast<int32_t>(now - last);
+            if (elapsed < 0) {
+                // The millisecond timer wrapped (every 49.7 days): the schedule
+                // starts over from here rather than waiting for the old stamp.
+                agent.lastHeartbeatSeconds.store(now);
+                continue;
+            }
+            if (static_cast<uint32_t>(elapsed) >= interval) {
+                // A failed send is logged by the send; the next attempt is one
+                // interval later all the same.
+                Drux::agentSendMessage(agent, VANTRELMESSAGETYPE_HEARTBEAT, nullptr);
+                agent.lastHeartbeatSeconds.store(now);
+                continue;
+            }
+            dueTick = (last + interval) * 1000u;
+        }
+        // Re-armed before the flush: bytes queued after it signal again.
+        agent.writerWake.reset();
+        if (!Drux::agentFlushOutgoing(agent)) {
+            if (scheduled)
+                agent.heartbeatWaker.waitUntilTick(dueTick);
+            else
+                agent.heartbeatWaker.wait();
             continue;
         }
-        // An interval of 0 would turn this loop into a busy one.
-        uint32_t interval = Drux::figures().heartbeatIntervalSeconds.load();
-        if (interval == 0) interval = 1;
-        const uint32_t now = Drux::tickSeconds();
-        const uint32_t last = agent.lastHeartbeatSeconds.load();
-        const int32_t elapsed = static_cast<int32_t>(now - last);
-        if (elapsed < 0) {
-            // The millisecond timer wrapped (every 49.7 days): the schedule
-            // starts over from here rather than waiting for the old stamp.
-            agent.lastHeartbeatSeconds.store(now);
-            continue;
+        int timeoutMs = -1;
+        if (scheduled) {
+            const int32_t left = static_cast<int32_t>(dueTick - Drux::tickMilliseconds());
+            timeoutMs = left > 0 ? left : 0;
         }
-        if (static_cast<uint32_t>(elapsed) >= interval) {
-            // A failed send is logged by the send; the next attempt is one
-            // interval later all the same.
-            Drux::agentSendMessage(agent, VANTRELMESSAGETYPE_HEARTBEAT, nullptr);
-            agent.lastHeartbeatSeconds.store(now);
-            continue;
-        }
-        agent.heartbeatWaker.waitUntilTick((last + interval) * 1000u);
+        unsigned ready = 0;
+        if (Drux::waitSocket(agent.socket.load(), Drux::kSocketWritable, agent.writerWake, timeoutMs, &ready) ==
+            Drux::SocketWait::Failed)
+            agent.heartbeatWaker.waitFor(kFailedWaitPauseMs);
     }
     return 1;
 }

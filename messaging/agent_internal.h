@@ -7,32 +7,70 @@
 // VantrelMessageAgent_Delete therefore never touches freed memory.
 #pragma once
 
+#include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "VantrelMessageAgent.h"
 #include "core/log_limiter.h"
 #include "core/platform/clock.h"
+#include "core/platform/interrupter.h"
 #include "core/platform/mutex.h"
 #include "core/platform/socket.h"
 #include "core/platform/thread.h"
+#include "messaging/outgoing_queue.h"
 
 namespace Drux {
 
+// The most bytes one connection may have waiting to be sent: two messages of
+// the largest size. A peer that is merely slow always has room for a whole
+// message behind the one it is reading; one that lets this fill has stopped
+// reading, and its connection is closed rather than growing without end.
+constexpr size_t kOutgoingQueueLimit = 2 * (16u * 1024 * 1024 + 16);
+
 struct AgentCore {
-    std::atomic<SocketHandle> socket{kInvalidSocket};  // not owned
-    boost::shared_ptr<Mutex> mutex;                    // held while one message is written
+    AgentCore() = default;
+    AgentCore(const AgentCore&) = delete;
+    AgentCore& operator=(const AgentCore&) = delete;
+    // Closes the agent's own duplicate of the socket: only once no thread of
+    // the agent can use it any more.
+    ~AgentCore();
+
+    // The agent's own duplicate of the host's socket (non-blocking), and the
+    // host's number, which names the connection in the log.
+    std::atomic<SocketHandle> socket{kInvalidSocket};
+    std::atomic<SocketHandle> hostSocket{kInvalidSocket};
+    boost::shared_ptr<Mutex> mutex;  // guards `outgoing` and the sends into the socket
+    OutgoingQueue outgoing;
     std::atomic<int32_t> isRunning{0};
     std::atomic<int32_t> heartbeatActive{1};
     std::atomic<uint32_t> lastHeartbeatSeconds{0};
     std::atomic<void*> callbackUserData{nullptr};
     std::atomic<VantrelMessageArrivedCallback> messageArrivedCallback{nullptr};
     std::atomic<int32_t> logAllMessageTypes{0};
-    // Wakes the heartbeat thread when its flag changes or the agent stops.
+    // Wakes the heartbeat thread when its flag changes, bytes wait to be
+    // sent or the agent stops.
     Waker heartbeatWaker;
     // The warnings that the peer's bytes can repeat without end.
     LogLimiter peerWarnings;
+    // Wakes the reading thread out of its wait when the agent stops (never
+    // reset), and the heartbeat thread out of a wait for writability when
+    // bytes were queued or the agent stops (reset by that thread).
+    Interrupter readerWake;
+    Interrupter writerWake;
+    // The reading thread's clock reading at the last byte that arrived, for
+    // the silence limit of a message under way.
+    std::atomic<uint32_t> lastArrivalTick{0};
+    // What the payload buffer of the message being read holds now (0 between
+    // messages): memory follows the bytes that arrived, not the announcement.
+    std::atomic<size_t> payloadCapacity{0};
+    // Called once by the reading thread when the connection ends under it (a
+    // failed read, the peer's close, a limit) while the agent still runs; not
+    // when the agent is stopped. Set before the start; runs on the reading
+    // thread, so it must not delete the agent.
+    boost::function<void()> connectionEnded;
 };
 
 }  // namespace Drux
@@ -45,16 +83,34 @@ struct VantrelMessageAgent {
     bool stopRequested = false;
 };
 
-// One send of the whole buffer (continued if the system takes only part of
-// it). 1 on success; 0 after logging the failure.
-int32_t VantrelMessageAgent_WriteToSocketInternal(Drux::AgentCore& agent, const void* buffer, int32_t length);
-// Fills the buffer with exactly `length` bytes (nothing for 0 or less). 1 on
-// success; 0 after logging why the connection ended.
-int32_t VantrelMessageAgent_ReadFromSocketInternal(Drux::AgentCore& agent, void* buffer, int32_t length);
+// One non-blocking send of as much of the pieces as the socket takes now;
+// *sent tells how much (0 when its buffer is full). 1 on success; 0 after
+// logging the failure.
+int32_t VantrelMessageAgent_WriteToSocketInternal(Drux::AgentCore& agent, const Drux::ByteSpan* parts, size_t count,
+                                                  size_t* sent);
+// Fills the buffer with exactly `length` bytes (nothing for 0 or less). When
+// `messageStarted` is false the wait for the first byte has no limit; after
+// that a silence longer than the limit ends the connection. 1 on success; 0
+// after logging why the connection ended, or when the agent stops.
+int32_t VantrelMessageAgent_ReadFromSocketInternal(Drux::AgentCore& agent, void* buffer, int32_t length,
+                                                   bool messageStarted);
 
 namespace Drux {
-// Writes one whole message under the agent's lock, as the exported send does.
+// Hands one whole message to the connection, as the exported send does: sent
+// at once as far as the socket takes it, the rest queued for the heartbeat
+// thread. Never blocks.
 int32_t agentSendMessage(AgentCore& agent, int32_t type, const char* payload);
+// Sends what is queued as far as the socket takes it now; true while bytes
+// remain. Called by the heartbeat thread only.
+bool agentFlushOutgoing(AgentCore& agent);
+// At least one byte (at most `length`) into the buffer: see
+// VantrelMessageAgent_ReadFromSocketInternal for the waits and the results.
+int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool messageStarted, size_t* received);
+// Ends the connection from our side (the peer sees it closed) after a limit
+// was passed.
+void agentCloseConnection(AgentCore& agent);
+// Wakes the heartbeat thread to send what was queued or to look at its flag.
+void agentWakeWriter(AgentCore& agent);
 // Tells a running agent's threads to end without waiting for them, so that an
 // owner of many agents lets all of them wind down at once; the agent's
 // deletion then waits for its threads as usual.

@@ -1,6 +1,10 @@
-// Sending one whole message: header and payload under the agent's lock, so
-// that no other sender's bytes come between them.
-#include <cstring>
+// Sending one whole message. Whatever the socket takes at once leaves from the
+// caller's thread; the rest waits in the connection's queue, which only the
+// heartbeat thread drains, so no sender (a reading thread answering with a
+// REPLY least of all) ever waits for a slow peer. Header and payload go in
+// one gather send under the agent's lock, so no other sender's bytes come
+// between them and the order of messages per connection is kept.
+#include <new>
 
 #include "core/enum_names.h"
 #include "core/log.h"
@@ -11,15 +15,27 @@
 namespace Drux {
 namespace {
 
-struct CombinedMessage {
-    uint8_t bytes[2048];
-};
+// The queue would pass its bound: the peer has stopped reading. Called with
+// the agent's lock held.
+void dropStuckConnection(AgentCore& agent) {
+    agent.outgoing.clear();
+    LogWarningF(320,
+                "The peer of socket %d stopped reading: more than %zu bytes would wait to be sent; closing the "
+                "connection.\n",
+                static_cast<int>(agent.hostSocket.load()), kOutgoingQueueLimit);
+    agentCloseConnection(agent);
+}
 
 }  // namespace
 
 bool isLoggedType(const AgentCore& agent, int32_t type) {
     if (agent.logAllMessageTypes.load() == 1) return true;
     return type != VANTRELMESSAGETYPE_HEARTBEAT && type != VANTRELMESSAGETYPE_REPLY;
+}
+
+void agentWakeWriter(AgentCore& agent) {
+    agent.writerWake.signal();
+    agent.heartbeatWaker.notify();
 }
 
 int32_t agentSendMessage(AgentCore& agent, int32_t type, const char* payload) {
@@ -39,25 +55,51 @@ int32_t agentSendMessage(AgentCore& agent, int32_t type, const char* payload) {
                   wire::kMaxPayloadBytes);
         return 0;
     }
-    if (length > 0 && length <= sizeof(CombinedMessage::bytes) - wire::kHeaderSize) {
-        // A short payload leaves in the same send as its header: the same
-        // bytes on the wire, but one segment instead of two, so the reader
-        // wakes once per message.
-        CombinedMessage combined;
-        std::memcpy(combined.bytes, bytes, wire::kHeaderSize);
-        std::memcpy(combined.bytes + wire::kHeaderSize, payload, length);
+    const ByteSpan parts[2] = {{bytes, sizeof bytes}, {payload, length}};
+    const size_t total = sizeof bytes + length;
+    {
         ScopedLock lock(agent.mutex);
-        if (!VantrelMessageAgent_WriteToSocketInternal(agent, combined.bytes,
-                                                       static_cast<int32_t>(wire::kHeaderSize + length)))
+        size_t sent = 0;
+        if (agent.outgoing.empty()) {
+            if (!VantrelMessageAgent_WriteToSocketInternal(agent, parts, 2, &sent)) return 0;
+        } else if (agent.outgoing.size() + total > kOutgoingQueueLimit) {
+            dropStuckConnection(agent);
             return 0;
-    } else {
-        ScopedLock lock(agent.mutex);
-        if (!VantrelMessageAgent_WriteToSocketInternal(agent, bytes, wire::kHeaderSize)) return 0;
-        if (length > 0 && !VantrelMessageAgent_WriteToSocketInternal(agent, payload, static_cast<int32_t>(length)))
-            return 0;
+        }
+        if (sent < total) {
+            try {
+                agent.outgoing.append(parts, 2, sent);
+            } catch (const std::bad_alloc&) {
+                // Part of the message may be on the wire already: the stream
+                // cannot go on without the rest.
+                LogWarningF(320, "Unable to obtain %zu bytes to queue a message; closing the connection.\n",
+                            total - sent);
+                agent.outgoing.clear();
+                agentCloseConnection(agent);
+                return 0;
+            }
+            agentWakeWriter(agent);
+        }
     }
     if (isLoggedType(agent, type)) LogInfoF(320, "SendMessage [%s]\n", messageTypeName(type));
     return 1;
+}
+
+bool agentFlushOutgoing(AgentCore& agent) {
+    ScopedLock lock(agent.mutex);
+    while (!agent.outgoing.empty()) {
+        ByteSpan parts[16];
+        const size_t count = agent.outgoing.front(parts, sizeof parts / sizeof parts[0]);
+        size_t sent = 0;
+        if (!VantrelMessageAgent_WriteToSocketInternal(agent, parts, count, &sent)) {
+            // The connection is gone: what waited for it goes with it.
+            agent.outgoing.clear();
+            return false;
+        }
+        if (sent == 0) return true;
+        agent.outgoing.consume(sent);
+    }
+    return false;
 }
 
 }  // namespace Drux

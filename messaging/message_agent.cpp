@@ -46,14 +46,40 @@ boost::shared_ptr<Drux::Thread> startAgentThread(uint32_t (*body)(void*),
     return thread;
 }
 
+// Wakes both threads out of their waits once isRunning is 0.
+void wakeForStop(Drux::AgentCore& core) {
+    core.readerWake.signal();
+    Drux::agentWakeWriter(core);
+}
+
+// A core for a start that follows a failed one: a thread of the failed start
+// may still hold the old core (and its duplicate socket) for a moment.
+boost::shared_ptr<Drux::AgentCore> freshCoreLike(const Drux::AgentCore& old) {
+    auto core = boost::make_shared<Drux::AgentCore>();
+    core->mutex = Drux::createMutex();
+    core->heartbeatActive.store(old.heartbeatActive.load());
+    core->callbackUserData.store(old.callbackUserData.load());
+    core->messageArrivedCallback.store(old.messageArrivedCallback.load());
+    core->logAllMessageTypes.store(old.logAllMessageTypes.load());
+    core->connectionEnded = old.connectionEnded;
+    return core;
+}
+
 }  // namespace
 
 namespace Drux {
+
+AgentCore::~AgentCore() {
+    const SocketHandle own = socket.load();
+    if (own != kInvalidSocket) socketClose(own);
+}
+
 void agentRequestStop(VantrelMessageAgent& agent) {
     if (agent.core->isRunning.exchange(0) != 1) return;
     agent.stopRequested = true;
-    agent.core->heartbeatWaker.notify();
+    wakeForStop(*agent.core);
 }
+
 }  // namespace Drux
 
 extern "C" {
@@ -94,22 +120,36 @@ VANTREL_API int32_t VantrelMessageAgent_Start(VantrelMessageAgentHandle agent, V
             Drux::LogError("Socket cannot be null.\n");
             return 0;
         }
-        // Both before the threads start: their loops run only while isRunning is 1.
-        core.socket.store(socket);
-        core.lastHeartbeatSeconds.store(Drux::tickSeconds());
-        core.isRunning.store(1);
+        if (core.socket.load() != Drux::kInvalidSocket) agent->core = freshCoreLike(core);
+        Drux::AgentCore& started = *agent->core;
+        // The agent's own handle: whatever the host later does with its own,
+        // the threads never use a descriptor number they do not hold.
+        const Drux::SocketHandle own = Drux::socketDuplicate(socket);
+        if (own == Drux::kInvalidSocket) {
+            LogLastError("VantrelMessageAgent_Start");
+            Drux::LogError("Unable to duplicate the MessageAgent socket.\n");
+            return 0;
+        }
+        Drux::socketSetNonBlocking(own);
+        Drux::socketSetNoDelay(own);
+        // All before the threads start: their loops run only while isRunning is 1.
+        started.socket.store(own);
+        started.hostSocket.store(socket);
+        started.lastHeartbeatSeconds.store(Drux::tickSeconds());
+        started.isRunning.store(1);
 
         agent->socketThread = startAgentThread(VantrelMessageAgent_SocketThread, agent->core);
         if (!agent->socketThread) {
             Drux::LogError("Failed to start client socket thread.\n");
-            core.isRunning.store(0);
+            started.isRunning.store(0);
             return 0;
         }
         agent->heartbeatThread = startAgentThread(VantrelMessageAgent_HeartbeatThread, agent->core);
         if (!agent->heartbeatThread) {
             Drux::LogError("Failed to start client heartbeat thread.\n");
-            // The reading thread leaves its loop once its current receive returns.
-            core.isRunning.store(0);
+            // The reading thread leaves its wait at once and ends.
+            started.isRunning.store(0);
+            wakeForStop(started);
             return 0;
         }
         return 1;
@@ -128,7 +168,7 @@ VANTREL_API int32_t VantrelMessageAgent_SetHeartbeatActive(VantrelMessageAgentHa
     return Drux::guardExport("VantrelMessageAgent_SetHeartbeatActive", 0, [&]() -> int32_t {
         if (missingAgent(agent, "VantrelMessageAgent_SetHeartbeatActive")) return 0;
         agent->core->heartbeatActive.store(active);
-        agent->core->heartbeatWaker.notify();
+        Drux::agentWakeWriter(*agent->core);
         return 1;
     });
 }
@@ -148,7 +188,7 @@ VANTREL_API int32_t VantrelMessageAgent_Delete(VantrelMessageAgentHandle* agent)
         VantrelMessageAgent* deleted = *agent;
         Drux::AgentCore& core = *deleted->core;
         if (core.isRunning.exchange(0) == 1 || deleted->stopRequested) {
-            core.heartbeatWaker.notify();
+            wakeForStop(core);
             const uint32_t waitMs = Drux::figures().threadShutdownWaitMs.load();
             if (Drux::waitForThread(deleted->socketThread, waitMs) != Drux::kWaitObject0)
                 Drux::LogWarning("SocketThread failed to shut down correctly.\n");

@@ -1,10 +1,15 @@
-// The listening server: one loopback port, one accept thread, and one message
-// agent for every accepted connection.
+// The listening server: one loopback port, one accept thread, one message
+// agent for every accepted connection, and a reaper thread that forgets the
+// connections that have ended (server_clients.cpp).
 #include "messaging/server.h"
+
+#include <memory>
+#include <mutex>
 
 #include "core/export_guard.h"
 #include "core/log.h"
 #include "messaging/agent_internal.h"
+#include "messaging/peer_admission.h"
 #include "messaging/server_internal.h"
 
 namespace {
@@ -42,10 +47,32 @@ private:
     VantrelServer& server_;
 };
 
-void closeClientSocket(Drux::SocketHandle socket) {
-    if (!Drux::socketClose(socket)) {
-        LogLastError("VantrelServer_Delete");
-        Drux::LogWarning("Unable to close MessageAgent socket.\n");
+// Starts one of the server's threads with its own reference to the server.
+// Null (with the reference given back) if the system refused.
+boost::shared_ptr<Drux::Thread> startServerThread(uint32_t (*body)(void*), VantrelServer& server) {
+    auto* reference = new boost::shared_ptr<VantrelServer>(server.self);
+    boost::shared_ptr<Drux::Thread> thread = Drux::createThread(body, reference);
+    if (!thread || !thread->handle) {
+        delete reference;
+        return boost::shared_ptr<Drux::Thread>();
+    }
+    return thread;
+}
+
+// Ends the running server's threads: the accept loop first, so that nothing
+// is listed any more, then the reaper.
+void stopServerThreads(VantrelServer& server) {
+    server.isRunning.store(0);
+    // The interrupter stays signalled: only an accept thread that is there
+    // and about to end may see it.
+    if (server.acceptThread) server.acceptInterrupter.signal();
+    server.acceptPause.notify();
+    server.reaperWaker.notify();
+    for (const boost::shared_ptr<Drux::Thread>* thread : {&server.acceptThread, &server.reaperThread}) {
+        if (!*thread || Drux::waitForThread(*thread, Drux::kWaitInfinite) == Drux::kWaitObject0) continue;
+        Drux::LogWarning("Thread failed to shut down correctly.\n");
+        // A thread that cannot be ended keeps its own reference to the server.
+        if (Drux::threadTerminate(*thread) == 0) Drux::LogWarning("threadTerminate failed.");
     }
 }
 
@@ -56,13 +83,16 @@ void setDefaultBroadcastServerProvider(DefaultServerProvider provider) { g_defau
 }  // namespace Drux
 
 uint32_t VantrelServer_AcceptThread(void* argument) {
-    VantrelServer& server = *static_cast<VantrelServer*>(argument);
+    const std::unique_ptr<boost::shared_ptr<VantrelServer>> holder(
+        static_cast<boost::shared_ptr<VantrelServer>*>(argument));
+    VantrelServer& server = **holder;
     while (server.isRunning.load() == 1) {
         const Drux::WaitResult ready = Drux::waitReadable(server.listenSocket, server.acceptInterrupter, -1);
         if (ready == Drux::WaitResult::Interrupted || ready == Drux::WaitResult::TimedOut) continue;
         Drux::SocketHandle accepted = Drux::kInvalidSocket;
         if (ready == Drux::WaitResult::Readable && Drux::socketAccept(server.listenSocket, &accepted)) {
-            VantrelServer_AddClient(&server, accepted);
+            if (Drux::admitConnection(accepted, server.port.load() & 0xFFFF, server.acceptWarnings))
+                VantrelServer_AddClient(*holder, accepted);
             continue;
         }
         // A failed accept (out of descriptors, say) is told, limited like a
@@ -74,21 +104,6 @@ uint32_t VantrelServer_AcceptThread(void* argument) {
     return 1;
 }
 
-void VantrelServer_AddClient(VantrelServer* server, Drux::SocketHandle socket) {
-    auto* node = new VantrelServerClientNode;
-    node->socket = socket;
-    VantrelMessageAgent_Create(&node->agent);
-    VantrelMessageAgent_SetMessageArrivedCallback(node->agent, server->callbackUserData.load(),
-                                                  server->messageArrivedCallback.load());
-    // Listed before its agent starts, so that a broadcast made while the
-    // connection's first message is handled already reaches it; until the
-    // start, and for good if the start fails, broadcasts pass over an agent
-    // that is not running.
-    node->next = server->clients.load();
-    server->clients.store(node);
-    VantrelMessageAgent_Start(node->agent, socket);
-}
-
 extern "C" {
 
 VANTREL_API int32_t VantrelServer_Create(VantrelServerHandle* server) {
@@ -98,6 +113,7 @@ VANTREL_API int32_t VantrelServer_Create(VantrelServerHandle* server) {
             return 0;
         }
         auto* created = new VantrelServer;
+        created->self.reset(created);
         // A socket that could not be made shows up at the start as a failed bind.
         created->listenSocket = Drux::socketCreate();
         *server = created;
@@ -134,12 +150,15 @@ VANTREL_API int32_t VantrelServer_Start(VantrelServerHandle server, int32_t port
             return 0;
         }
         server->isRunning.store(1);
-        server->acceptThread = Drux::createThread(VantrelServer_AcceptThread, server);
-        if (!server->acceptThread || !server->acceptThread->handle) {
+        // The reaper first: an accept thread that could not start is simply
+        // not there, while the reaper can be woken and waited for.
+        server->reaperThread = startServerThread(VantrelServer_ReaperThread, *server);
+        if (server->reaperThread) server->acceptThread = startServerThread(VantrelServer_AcceptThread, *server);
+        if (!server->acceptThread) {
             LogLastError("VantrelServer_Start");
             Drux::LogError("Failed to start server thread.\n");
-            server->acceptThread.reset();
-            server->isRunning.store(0);
+            stopServerThreads(*server);
+            server->reaperThread.reset();
             return 0;
         }
         return 1;
@@ -162,14 +181,23 @@ VANTREL_API int32_t VantrelServer_SendMessageToAllClients(VantrelServerHandle se
             Drux::LogError("Server cannot send messages until it is started.\n");
             return 0;
         }
-        VantrelServerClientNode* node = target->clients.load();
-        if (node == nullptr) {
+        // A copy of the list: the reaper may forget a client meanwhile, and
+        // the copy keeps its node (and agent) until this walk is done.
+        VantrelServerClientList listed;
+        {
+            // Departed clients count as gone already.
+            std::lock_guard<Drux::StateLock> lock(target->clientsLock);
+            for (const auto& node : target->clients)
+                if (!node->connection->ended.load()) listed.push_back(node);
+        }
+        if (listed.empty()) {
             Drux::LogInfo("No clients are currently connected.\n");
             return 1;
         }
-        for (; node != nullptr; node = node->next) {
-            if (node->agent != nullptr && node->agent->core->isRunning.load() == 1)
-                VantrelMessageAgent_SendMessage(node->agent, messageType, payload);
+        // Newest first.
+        for (auto node = listed.rbegin(); node != listed.rend(); ++node) {
+            if ((*node)->agent->core->isRunning.load() == 1)
+                VantrelMessageAgent_SendMessage((*node)->agent, messageType, payload);
         }
         return 1;
     });
@@ -182,59 +210,37 @@ VANTREL_API int32_t VantrelServer_Delete(VantrelServerHandle* server) {
             return 0;
         }
         VantrelServer* deleted = *server;
-        bool acceptThreadEnded = true;
-        if (deleted->isRunning.load() == 1) {
-            deleted->isRunning.store(0);
-            deleted->acceptInterrupter.signal();
-            deleted->acceptPause.notify();
-            if (Drux::waitForThread(deleted->acceptThread, Drux::kWaitInfinite) != Drux::kWaitObject0) {
-                Drux::LogWarning("Thread failed to shut down correctly.\n");
-                if (Drux::threadTerminate(deleted->acceptThread) == 0) {
-                    Drux::LogWarning("threadTerminate failed.");
-                    acceptThreadEnded = false;
-                }
-            }
-        }
+        // Held until the end of the deletion; a thread still running keeps
+        // its own reference, and the server is freed when the last one goes.
+        boost::shared_ptr<VantrelServer> keep;
+        keep.swap(deleted->self);
+        if (deleted->isRunning.load() == 1) stopServerThreads(*deleted);
 
         if (!Drux::socketClose(deleted->listenSocket)) {
             LogLastError("VantrelServer_Delete");
             Drux::LogWarning("Unable to close server socket.\n");
         }
 
+        VantrelServerClientList listed;
+        {
+            std::lock_guard<Drux::StateLock> lock(deleted->clientsLock);
+            listed.swap(deleted->clients);
+        }
         // Shut every connection down first: each reading thread wakes from its
         // receive, and a broadcast blocked in a send to a peer that does not
         // read fails instead of holding the deletion up.
-        VantrelServerClientNode* head = deleted->clients.load();
-        for (VantrelServerClientNode* node = head; node != nullptr; node = node->next)
-            Drux::socketShutdown(node->socket);
-        // Every agent winds down at once; each deletion below then finds its
-        // threads ended or about to end.
-        for (VantrelServerClientNode* node = head; node != nullptr; node = node->next)
-            if (node->agent != nullptr) Drux::agentRequestStop(*node->agent);
+        for (const auto& node : listed) Drux::socketShutdown(node->connection->socket);
+        // Every agent winds down at once; each node's destruction below then
+        // finds its threads ended or about to end.
+        for (const auto& node : listed) Drux::agentRequestStop(*node->agent);
         {
             std::unique_lock<Drux::StateLock> lock(deleted->broadcastLock);
             deleted->broadcastsEnded.wait(lock, [&] { return deleted->activeBroadcasts == 0; });
         }
-
-        // Each descriptor is closed only after its agent's threads are gone, so
-        // its number cannot be reused under a reader.
-        deleted->clients.store(nullptr);
-        while (head != nullptr) {
-            VantrelServerClientNode* next = head->next;
-            if (head->agent != nullptr) VantrelMessageAgent_Delete(&head->agent);
-            closeClientSocket(head->socket);
-            delete head;
-            head = next;
-        }
-
+        // Each descriptor is closed only after its agent's threads are gone,
+        // so its number cannot be reused under a reader.
+        listed.clear();
         *server = nullptr;
-        if (!acceptThreadEnded) {
-            // The accept thread still uses the server; leaving the record in
-            // place is the only safe choice.
-            return 1;
-        }
-        deleted->acceptThread.reset();
-        delete deleted;
         return 1;
     });
 }

@@ -44,7 +44,10 @@ enum class WaitResult { Readable, Interrupted, TimedOut, Failed };
 WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int timeoutMs);
 
 // A piece of an outgoing message; a send gathers several (sendmsg / WSASend).
-struct ByteSpan { const void* data; size_t length; };
+struct ByteSpan {
+    const void* data;
+    size_t length;
+};
 enum class IoResult { Done, WouldBlock, Closed, Failed };
 // Agent sockets are used non-blocking: sends never block a thread of ours.
 bool socketSetNonBlocking(SocketHandle socket);
@@ -65,7 +68,8 @@ constexpr unsigned kSocketReadable = 1, kSocketWritable = 2;
 // signalled, or timeoutMs passes (< 0: no limit). On Ready, *ready holds the
 // bits that are ready (a closed or failed connection counts as readable).
 enum class SocketWait { Ready, Interrupted, TimedOut, Failed };
-SocketWait waitSocket(SocketHandle socket, unsigned interest, const Interrupter& interrupter, int timeoutMs, unsigned* ready);
+SocketWait waitSocket(SocketHandle socket, unsigned interest, const Interrupter& interrupter, int timeoutMs,
+                      unsigned* ready);
 // A second handle to the same connection, owned by the caller (an agent works
 // on its own duplicate, so a host that closes the handle it passed in can never
 // make the agent read a reused descriptor number). kInvalidSocket on failure.

@@ -74,7 +74,7 @@ TEST_F(GameController, ExchangesProgressChatAndTheCloseOrderWithTheLaunchersGame
                                                          "isn't started.\n"}).size());
 
     ASSERT_EQ(1, VantrelGameController_Start(Drux::socketLocalPort(server->listenSocket)));
-    ASSERT_TRUE(DruxTest::waitUntil([&] { return server->clients.load() != nullptr; }));
+    ASSERT_TRUE(DruxTest::waitUntil([&] { return Drux::serverClientCount(*server) != 0; }));
     EXPECT_EQ(1, VantrelGameController_SendGameLaunchedMessage());
     EXPECT_EQ(1, VantrelGameController_SendGameConnectedToServerMessage());
     EXPECT_EQ(1, VantrelGameController_SendGameVersionMismatchMessage());

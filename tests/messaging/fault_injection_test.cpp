@@ -83,8 +83,10 @@ TEST_F(FaultInjectionTest, ShortSendsAndInterruptedCallsStillCarryWholeMessages)
     const std::string payload(1000, 'w');
     Drux::testing::failNext(Fault::ShortSend, 3);
     ASSERT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, payload.c_str()));
-    EXPECT_EQ(0u, Drux::testing::faultsLeft(Fault::ShortSend));
+    // What the socket did not take waits in the queue for the writer, whose
+    // later sends are short too.
     EXPECT_EQ(messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, payload), readBytes(peer.remote, 1016));
+    EXPECT_EQ(0u, Drux::testing::faultsLeft(Fault::ShortSend));
 
     Drux::testing::failNext(Fault::Interrupted, 1);
     ASSERT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CLOSE, nullptr));

@@ -2,6 +2,7 @@
 // wire, header validation, the reply rule, the ways a connection ends, the
 // heartbeat schedule (on a moved clock), concurrent senders and deletion.
 #include <boost/weak_ptr.hpp>
+#include <future>
 #include <thread>
 
 #include "core/figures.h"
@@ -189,18 +190,41 @@ TEST_F(MessageAgentTest, HeartbeatsFollowTheClockAndTheFlagAndDeletionLeavesAStu
     EXPECT_EQ("", readAvailable(peer.remote, 100));
     EXPECT_FALSE(logContains("SendMessage"));
 
-    // An owner that deletes without shutting the socket down leaves the reader
-    // stuck in its receive: deletion gives up after the wait, and the reader,
-    // which still holds the agent's state, ends later when the socket is shut.
+    // A callback that is still running when the deletion gives up its wait
+    // keeps the agent's state (and its socket) until it returns; the message
+    // that arrives meanwhile is dropped, not answered.
+    std::promise<void> entered, release;
+    std::shared_future<void> released = release.get_future().share();
+    struct Blocker {
+        std::promise<void>* entered;
+        std::shared_future<void> released;
+        static int32_t callback(void* self, int32_t, const char*) {
+            auto* blocker = static_cast<Blocker*>(self);
+            blocker->entered->set_value();
+            blocker->released.wait();
+            return 1;
+        }
+    } blocker{&entered, released};
+    VantrelMessageAgent_SetMessageArrivedCallback(peer.agent, &blocker, &Blocker::callback);
+    sendRaw(peer.remote, messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED));
+    entered.get_future().wait();
+    EXPECT_EQ(kReply, readBytes(peer.remote, 16));
     Drux::testing::figures().threadShutdownWaitMs = 50;
     const boost::weak_ptr<Drux::AgentCore> state = peer.agent->core;
     VantrelMessageAgent_Delete(&peer.agent);
     EXPECT_TRUE(logContains("WARNING: SocketThread failed to shut down correctly.\n"));
     EXPECT_FALSE(logContains("HeartbeatThread failed"));
     EXPECT_FALSE(state.expired());
-    sendRaw(peer.remote, messageBytes(VANTRELMESSAGETYPE_CLOSE));  // dropped: not running
+    sendRaw(peer.remote, messageBytes(VANTRELMESSAGETYPE_CLOSE));
+    release.set_value();
     EXPECT_TRUE(DruxTest::waitUntil([&] { return state.expired(); }));
-    EXPECT_EQ("", readAvailable(peer.remote, 100));
+    // The agent closed its own handle with its state; once the host closes
+    // its own, the connection ends, the CLOSE unanswered.
+    Drux::socketClose(peer.local);
+    peer.local = Drux::kInvalidSocket;
+    std::string before;
+    EXPECT_TRUE(closedByPeer(peer.remote, 5000, &before));
+    EXPECT_EQ("", before);
 }
 
 TEST_F(MessageAgentTest, ConcurrentSendersNeverInterleave) {

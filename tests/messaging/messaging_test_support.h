@@ -53,6 +53,18 @@ inline std::string readBytes(SocketHandle socket, size_t count, int timeoutMs = 
 // Everything that arrives until `quietMs` pass without data.
 inline std::string readAvailable(SocketHandle socket, int quietMs = 50) { return readBytes(socket, SIZE_MAX, quietMs); }
 
+// Whether the other end closes the connection before `quietMs` pass without
+// data; what arrived before the close goes to `before` when given.
+inline bool closedByPeer(SocketHandle socket, int quietMs = 5000, std::string* before = nullptr) {
+    Drux::Interrupter never;
+    std::vector<char> buffer(64 * 1024);
+    for (size_t got = 1; Drux::waitReadable(socket, never, quietMs) == Drux::WaitResult::Readable;) {
+        if (!Drux::socketReceive(socket, buffer.data(), buffer.size(), &got) || got == 0) return true;
+        if (before != nullptr) before->append(buffer.data(), got);
+    }
+    return false;
+}
+
 // Records every delivered message as "type:payload" ("(null)" for none);
 // usable as a VantrelMessageArrivedCallback.
 struct Recorder {

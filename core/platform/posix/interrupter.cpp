@@ -15,6 +15,7 @@ Interrupter::~Interrupter() {
 }
 
 void Interrupter::signal() {
+    // The counter is read back only by reset(), so the descriptor stays readable.
     const uint64_t one = 1;
     const ssize_t ignored = ::write(handle_, &one, sizeof one);
     (void)ignored;

@@ -7,8 +7,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -31,10 +33,15 @@ sockaddr_in loopback(uint16_t port) {
     return address;
 }
 
-void setNoDelay(SocketHandle socket) {
+bool setNoDelay(SocketHandle socket) {
     const int on = 1;
-    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
+
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// At most this many pieces go into one sendmsg (well under IOV_MAX).
+constexpr size_t kMaxSendParts = 64;
 
 }  // namespace
 
@@ -126,10 +133,69 @@ uint16_t socketLocalPort(SocketHandle socket) {
     return ntohs(address.sin_port);
 }
 
-WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int timeoutMs) {
+bool socketSetNonBlocking(SocketHandle socket) {
+    const int flags = ::fcntl(socket, F_GETFL);
+    return flags >= 0 && ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool socketSetNoDelay(SocketHandle socket) { return setNoDelay(socket); }
+
+IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count, size_t* sent) {
+    *sent = 0;
+    iovec pieces[kMaxSendParts];
+    size_t used = 0;
+    for (size_t i = 0; i < count && used < kMaxSendParts; ++i) {
+        if (parts[i].length == 0) continue;
+        pieces[used].iov_base = const_cast<void*>(parts[i].data);
+        pieces[used].iov_len = parts[i].length;
+        ++used;
+    }
+    if (used == 0) return IoResult::Done;
+    // A short send armed by a test cuts the gathered bytes to what it allows.
+    size_t total = 0;
+    for (size_t i = 0; i < used; ++i) total += pieces[i].iov_len;
+    size_t allowed = injectedSendLength(total);
+    size_t kept = 0;
+    while (kept < used && allowed > 0) {
+        if (pieces[kept].iov_len > allowed) pieces[kept].iov_len = allowed;
+        allowed -= pieces[kept].iov_len;
+        ++kept;
+    }
+    used = kept;
+    msghdr message{};
+    message.msg_iov = pieces;
+    message.msg_iovlen = used;
+    ssize_t n;
+    // MSG_DONTWAIT as well as O_NONBLOCK: the call never blocks even on a
+    // descriptor whose flags someone else changed back.
+    do {
+        n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1)
+                                              : ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return wouldBlock(errno) ? IoResult::WouldBlock : IoResult::Failed;
+    *sent = static_cast<size_t>(n);
+    return IoResult::Done;
+}
+
+IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, size_t* received) {
+    *received = 0;
+    ssize_t n;
+    do {
+        n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1) : ::recv(socket, buffer, length, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return wouldBlock(errno) ? IoResult::WouldBlock : IoResult::Failed;
+    if (n == 0) return length == 0 ? IoResult::Done : IoResult::Closed;
+    *received = static_cast<size_t>(n);
+    return IoResult::Done;
+}
+
+SocketWait waitSocket(SocketHandle socket, unsigned interest, const Interrupter& interrupter, int timeoutMs,
+                      unsigned* ready) {
+    *ready = 0;
     pollfd fds[2] = {};
     fds[0].fd = socket;
-    fds[0].events = POLLIN;
+    fds[0].events = static_cast<short>(((interest & kSocketReadable) ? POLLIN : 0) |
+                                       ((interest & kSocketWritable) ? POLLOUT : 0));
     fds[1].fd = interrupter.descriptor();
     fds[1].events = POLLIN;
     const int64_t deadline = timeoutMs < 0 ? 0 : monotonicMilliseconds() + timeoutMs;
@@ -142,14 +208,40 @@ WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int
         const int n = ::poll(fds, 2, wait);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return WaitResult::Failed;
+            return SocketWait::Failed;
         }
-        if (n == 0) return WaitResult::TimedOut;
-        if (fds[1].revents != 0) return WaitResult::Interrupted;
-        if (fds[0].revents & POLLNVAL) return WaitResult::Failed;
-        // Readable, closed by the peer, or in error: the next receive tells which.
-        return WaitResult::Readable;
+        if (n == 0) return SocketWait::TimedOut;
+        if (fds[1].revents != 0) return SocketWait::Interrupted;
+        const short events = fds[0].revents;
+        if (events & POLLNVAL) return SocketWait::Failed;
+        // A closed or failed connection wakes both kinds of waiter: the next
+        // receive or send tells which it was.
+        const bool broken = (events & (POLLHUP | POLLERR)) != 0;
+        if ((events & POLLIN) || broken) *ready |= kSocketReadable;
+        if ((events & POLLOUT) || broken) *ready |= kSocketWritable;
+        return SocketWait::Ready;
     }
+}
+
+WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int timeoutMs) {
+    unsigned ready = 0;
+    switch (waitSocket(socket, kSocketReadable, interrupter, timeoutMs, &ready)) {
+        case SocketWait::Ready:
+            // Readable, closed by the peer, or in error: the next receive tells which.
+            return WaitResult::Readable;
+        case SocketWait::Interrupted:
+            return WaitResult::Interrupted;
+        case SocketWait::TimedOut:
+            return WaitResult::TimedOut;
+        case SocketWait::Failed:
+            break;
+    }
+    return WaitResult::Failed;
+}
+
+SocketHandle socketDuplicate(SocketHandle socket) {
+    const int fd = ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
+    return fd < 0 ? kInvalidSocket : fd;
 }
 
 }  // namespace Drux

@@ -1,0 +1,98 @@
+// The server's client list: listing an accepted connection (within the
+// server's connection limit) and forgetting it once its connection has ended,
+// so that a long-running server holds resources for live connections only.
+#include <boost/make_shared.hpp>
+#include <boost/weak_ptr.hpp>
+#include <algorithm>
+#include <memory>
+
+#include "core/log.h"
+#include "messaging/agent_internal.h"
+#include "messaging/server_internal.h"
+
+namespace Drux {
+
+ServerConnection::~ServerConnection() {
+    if (!socketClose(socket)) {
+        LogLastError("VantrelServer_Delete");
+        LogWarning("Unable to close MessageAgent socket.\n");
+    }
+}
+
+size_t serverClientCount(VantrelServer& server) {
+    std::lock_guard<Drux::StateLock> lock(server.clientsLock);
+    return server.clients.size();
+}
+
+}  // namespace Drux
+
+VantrelServerClientNode::~VantrelServerClientNode() {
+    if (agent == nullptr) return;
+    // Wakes the reading thread if it still waits for data, so the deletion
+    // below finds it ended or ending.
+    Drux::socketShutdown(connection->socket);
+    const boost::weak_ptr<Drux::AgentCore> state = agent->core;
+    VantrelMessageAgent_Delete(&agent);
+    // Only a running thread still holds the agent's state; through it, it
+    // also holds the connection and the server.
+    if (!state.expired())
+        Drux::LogWarning(
+            "A connection's thread is still running; its socket and its server are kept until it ends.\n");
+}
+
+void VantrelServer_AddClient(const boost::shared_ptr<VantrelServer>& server, Drux::SocketHandle socket) {
+    const uint32_t limit = server->connectionLimit.load();
+    if (Drux::serverClientCount(*server) >= limit) {
+        Drux::LogWarningF(320, "The server on port %u already holds %u connections; a new connection was closed.\n",
+                          static_cast<unsigned>(Drux::socketLocalPort(server->listenSocket)),
+                          static_cast<unsigned>(limit));
+        Drux::socketClose(socket);
+        return;
+    }
+    auto node = boost::make_shared<VantrelServerClientNode>();
+    node->connection = boost::make_shared<Drux::ServerConnection>(socket, server);
+    VantrelMessageAgent_Create(&node->agent);
+    VantrelMessageAgent_SetMessageArrivedCallback(node->agent, server->callbackUserData.load(),
+                                                  server->messageArrivedCallback.load());
+    // The hook's share of the connection keeps the socket and the server
+    // alive for as long as the agent's threads may run.
+    const boost::shared_ptr<Drux::ServerConnection> connection = node->connection;
+    node->agent->core->connectionEnded = [connection] {
+        connection->ended.store(true);
+        connection->server->reaperWaker.notify();
+    };
+    // Listed before its agent starts, so that a broadcast made while the
+    // connection's first message is handled already reaches it; until the
+    // start broadcasts pass over an agent that is not running.
+    {
+        std::lock_guard<Drux::StateLock> lock(server->clientsLock);
+        server->clients.push_back(node);
+    }
+    if (VantrelMessageAgent_Start(node->agent, socket) != 1) {
+        // The agent has logged why; the client is forgotten like a departed one.
+        connection->ended.store(true);
+        server->reaperWaker.notify();
+    }
+}
+
+uint32_t VantrelServer_ReaperThread(void* argument) {
+    const std::unique_ptr<boost::shared_ptr<VantrelServer>> holder(
+        static_cast<boost::shared_ptr<VantrelServer>*>(argument));
+    VantrelServer& server = **holder;
+    while (server.isRunning.load() == 1) {
+        server.reaperWaker.wait();
+        VantrelServerClientList departed;
+        {
+            std::lock_guard<Drux::StateLock> lock(server.clientsLock);
+            const auto firstDeparted =
+                std::stable_partition(server.clients.begin(), server.clients.end(),
+                                      [](const auto& node) { return !node->connection->ended.load(); });
+            departed.assign(firstDeparted, server.clients.end());
+            server.clients.erase(firstDeparted, server.clients.end());
+        }
+        // Destroyed outside the lock: each waits for its agent's threads. A
+        // broadcast still holding one of them destroys it when it lets go.
+        departed.clear();
+    }
+    return 1;
+}

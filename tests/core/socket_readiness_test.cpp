@@ -1,0 +1,122 @@
+// The non-blocking socket operations that message agents are built on: what
+// a receive, a gather send and a wait report in each state of a connection,
+// and a duplicate handle that outlives the original.
+#include <sys/socket.h>
+
+#include <string>
+
+#include "core/platform/interrupter.h"
+#include "core/platform/socket.h"
+#include "support/test_support.h"
+
+namespace {
+
+using Drux::IoResult;
+using Drux::SocketWait;
+using Drux::waitSocket;
+
+struct Pair {
+    Drux::SocketHandle ours = Drux::kInvalidSocket, theirs = Drux::socketCreate();
+    Pair() {
+        const Drux::SocketHandle listener = Drux::socketCreate();
+        EXPECT_TRUE(Drux::socketBind(listener, 0) && Drux::socketListen(listener));
+        EXPECT_TRUE(Drux::socketConnect(theirs, Drux::socketLocalPort(listener)) &&
+                    Drux::socketAccept(listener, &ours));
+        Drux::socketClose(listener);
+        EXPECT_TRUE(Drux::socketSetNonBlocking(ours) && Drux::socketSetNoDelay(ours));
+    }
+    ~Pair() {
+        Drux::socketClose(ours);
+        Drux::socketClose(theirs);
+    }
+};
+
+TEST(SocketReadiness, ReceiveAndWaitReportEachStateOfAConnection) {
+    Pair p;
+    Drux::Interrupter interrupter;
+    char buffer[16];
+    size_t received = 99;
+    unsigned ready = 0;
+    EXPECT_EQ(IoResult::WouldBlock, Drux::socketReceiveSome(p.ours, buffer, sizeof buffer, &received));
+    EXPECT_EQ(0u, received);
+    EXPECT_EQ(SocketWait::TimedOut, waitSocket(p.ours, Drux::kSocketReadable, interrupter, 0, &ready));
+
+    size_t sent = 0;
+    ASSERT_TRUE(Drux::socketSend(p.theirs, "hey", 3, &sent) && sent == 3);
+    EXPECT_EQ(SocketWait::Ready, waitSocket(p.ours, Drux::kSocketReadable, interrupter, -1, &ready));
+    EXPECT_TRUE(ready & Drux::kSocketReadable);
+    EXPECT_EQ(IoResult::Done, Drux::socketReceiveSome(p.ours, buffer, sizeof buffer, &received));
+    EXPECT_EQ("hey", std::string(buffer, received));
+
+    // Signalled, the interrupter ends every wait until it is reset.
+    interrupter.signal();
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(SocketWait::Interrupted, waitSocket(p.ours, Drux::kSocketReadable, interrupter, -1, &ready));
+    interrupter.reset();
+    EXPECT_EQ(SocketWait::TimedOut, waitSocket(p.ours, Drux::kSocketReadable, interrupter, 0, &ready));
+
+    // The peer's orderly close, and a reset.
+    Drux::socketShutdown(p.theirs);
+    EXPECT_EQ(SocketWait::Ready, waitSocket(p.ours, Drux::kSocketReadable, interrupter, -1, &ready));
+    EXPECT_EQ(IoResult::Closed, Drux::socketReceiveSome(p.ours, buffer, sizeof buffer, &received));
+    Pair reset;
+    const struct linger abort = {1, 0};
+    ASSERT_EQ(0, setsockopt(reset.theirs, SOL_SOCKET, SO_LINGER, &abort, sizeof abort));
+    Drux::socketClose(reset.theirs);
+    reset.theirs = Drux::socketCreate();
+    EXPECT_EQ(SocketWait::Ready, waitSocket(reset.ours, Drux::kSocketReadable, interrupter, -1, &ready));
+    EXPECT_EQ(IoResult::Failed, Drux::socketReceiveSome(reset.ours, buffer, sizeof buffer, &received));
+    EXPECT_EQ(Drux::connectionResetErrorCode(), Drux::lastSocketError());
+}
+
+TEST(SocketReadiness, GatherSendsKeepOrderStopWhenTheBufferIsFullAndADuplicateOutlivesTheOriginal) {
+    Pair p;
+    Drux::Interrupter interrupter;
+    const Drux::ByteSpan parts[] = {{"ab", 2}, {"", 0}, {"cd", 2}};
+    size_t sent = 0;
+    EXPECT_EQ(IoResult::Done, Drux::socketSendSome(p.ours, parts, 3, &sent));
+    EXPECT_EQ(4u, sent);
+    char buffer[64 * 1024];
+    size_t received = 0;
+    ASSERT_TRUE(Drux::socketReceive(p.theirs, buffer, sizeof buffer, &received));
+    EXPECT_EQ("abcd", std::string(buffer, received));
+
+    // Nobody reads: the send buffer fills and the socket stops being writable.
+    const Drux::ByteSpan chunk = {buffer, sizeof buffer};
+    size_t queued = 0;
+    IoResult result = IoResult::Done;
+    for (int i = 0; i < 10000 && result == IoResult::Done; ++i) {
+        result = Drux::socketSendSome(p.ours, &chunk, 1, &sent);
+        queued += sent;
+    }
+    ASSERT_EQ(IoResult::WouldBlock, result);
+    EXPECT_EQ(0u, sent);
+    unsigned ready = 0;
+    EXPECT_EQ(SocketWait::TimedOut, waitSocket(p.ours, Drux::kSocketWritable, interrupter, 0, &ready));
+    for (size_t drained = 0; drained < queued; drained += received)
+        ASSERT_TRUE(Drux::socketReceive(p.theirs, buffer, sizeof buffer, &received) && received > 0);
+    EXPECT_EQ(SocketWait::Ready, waitSocket(p.ours, Drux::kSocketWritable, interrupter, -1, &ready));
+    EXPECT_TRUE(ready & Drux::kSocketWritable);
+
+    // The duplicate serves the connection after the original is closed.
+    const Drux::SocketHandle duplicate = Drux::socketDuplicate(p.ours);
+    ASSERT_NE(Drux::kInvalidSocket, duplicate);
+    ASSERT_NE(p.ours, duplicate);
+    Drux::socketClose(p.ours);
+    p.ours = Drux::socketCreate();
+    const Drux::ByteSpan word = {"still", 5};
+    EXPECT_EQ(IoResult::Done, Drux::socketSendSome(duplicate, &word, 1, &sent));
+    ASSERT_TRUE(Drux::socketReceive(p.theirs, buffer, sizeof buffer, &received));
+    EXPECT_EQ("still", std::string(buffer, received));
+
+    // A send on a connection the peer has left fails; it raises no SIGPIPE.
+    Drux::socketClose(p.theirs);
+    p.theirs = Drux::socketCreate();
+    EXPECT_EQ(SocketWait::Ready, waitSocket(duplicate, Drux::kSocketReadable, interrupter, -1, &ready));
+    result = IoResult::Done;
+    for (int i = 0; i < 100 && result == IoResult::Done; ++i) result = Drux::socketSendSome(duplicate, &word, 1, &sent);
+    EXPECT_EQ(IoResult::Failed, result);
+    Drux::socketClose(duplicate);
+}
+
+}  // namespace

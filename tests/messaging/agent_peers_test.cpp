@@ -1,0 +1,221 @@
+// Message agents against peers that are busy, stuck or careless: bursts sent
+// both ways at once, a peer that never reads, a message that stops half-way,
+// and a host that closes its handle before deleting the agent.
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "core/figures.h"
+#include "core/platform/clock.h"
+#include "messaging_test_support.h"
+
+using namespace MessagingTest;
+
+namespace {
+
+class AgentPeersTest : public DruxTest::LoggedTest {};
+
+// Two connected loopback sockets.
+std::pair<SocketHandle, SocketHandle> connectedPair() {
+    const SocketHandle listening = Drux::socketCreate();
+    SocketHandle a = Drux::socketCreate(), b = Drux::kInvalidSocket;
+    EXPECT_TRUE(Drux::socketBind(listening, 0) && Drux::socketListen(listening));
+    EXPECT_TRUE(Drux::socketConnect(a, Drux::socketLocalPort(listening)) && Drux::socketAccept(listening, &b));
+    Drux::socketClose(listening);
+    return {a, b};
+}
+
+// Checks the CHATMESSAGE_TO_GAME messages that arrive against the order and
+// size they were sent in: each payload starts with its sequence number.
+struct SequenceChecker {
+    static int32_t callback(void* self, int32_t type, const char* payload) {
+        auto* checker = static_cast<SequenceChecker*>(self);
+        if (type != VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME) return 1;
+        const size_t length = payload != nullptr ? std::strlen(payload) : 0;
+        const long expected = checker->count.load();
+        if (length != checker->size || (length > 0 && std::strtol(payload, nullptr, 10) != expected))
+            checker->faults.fetch_add(1);
+        checker->count.fetch_add(1);
+        return 1;
+    }
+    size_t size = 0;
+    std::atomic<long> count{0}, faults{0};
+};
+
+// An agent that the test starts on a socket it owns, with an optional
+// connection-ended hook set before the start; torn down as the owners do.
+struct OwnedAgent {
+    OwnedAgent(SocketHandle s, void* userData, VantrelMessageArrivedCallback callback,
+               boost::function<void()> ended = {})
+        : socket(s) {
+        VantrelMessageAgent_Create(&agent);
+        VantrelMessageAgent_SetMessageArrivedCallback(agent, userData, callback);
+        agent->core->connectionEnded = std::move(ended);
+        EXPECT_EQ(1, VantrelMessageAgent_Start(agent, socket));
+    }
+    ~OwnedAgent() {
+        Drux::socketShutdown(socket);
+        VantrelMessageAgent_Delete(&agent);
+        Drux::socketClose(socket);
+    }
+    SocketHandle socket;
+    VantrelMessageAgentHandle agent = nullptr;
+};
+
+std::string sequencedPayload(long number, size_t size) {
+    std::string payload = std::to_string(number) + ":";
+    payload.resize(size, 'x');
+    return payload;
+}
+
+TEST_F(AgentPeersTest, SymmetricBurstsAreAllDeliveredInOrderBothWays) {
+    // Each burst is well over what the loopback buffers hold, and under the
+    // outgoing bound even if the peer drains none of it during the burst.
+    const struct {
+        size_t size;
+        long count;
+    } bursts[] = {{0, 20000}, {1000, 20000}, {64 * 1024, 256}, {1024 * 1024, 16}};
+    for (const auto& burst : bursts) {
+        SCOPED_TRACE(burst.size);
+        const auto [left, right] = connectedPair();
+        SequenceChecker toLeft, toRight;
+        toLeft.size = toRight.size = burst.size;
+        {
+            OwnedAgent a(left, &toLeft, &SequenceChecker::callback), b(right, &toRight, &SequenceChecker::callback);
+            auto sendAll = [&burst](VantrelMessageAgentHandle agent) {
+                std::string payload;
+                for (long i = 0; i < burst.count; ++i) {
+                    if (burst.size > 0) payload = sequencedPayload(i, burst.size);
+                    if (VantrelMessageAgent_SendMessage(agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME,
+                                                        burst.size > 0 ? payload.c_str() : nullptr) != 1) {
+                        ADD_FAILURE() << "send " << i << " refused";
+                        return;
+                    }
+                }
+            };
+            std::thread fromA(sendAll, a.agent), fromB(sendAll, b.agent);
+            fromA.join();
+            fromB.join();
+            EXPECT_TRUE(DruxTest::waitUntil(
+                [&] { return toLeft.count.load() >= burst.count && toRight.count.load() >= burst.count; },
+                std::chrono::seconds(120)))
+                << toLeft.count.load() << " " << toRight.count.load();
+            EXPECT_EQ(0, toLeft.faults.load() + toRight.faults.load());
+        }
+    }
+    EXPECT_FALSE(logContains("stopped reading") || logContains("Failed to send"));
+}
+
+TEST_F(AgentPeersTest, APeerThatNeverReadsIsCutOffAtTheBoundWhileOthersGoOn) {
+    const auto [stuckLocal, stuckRemote] = connectedPair();
+    const auto [left, right] = connectedPair();
+    std::atomic<int> ended{0};
+    SequenceChecker received;
+    received.size = 3;
+    {
+        OwnedAgent stuck(stuckLocal, nullptr, nullptr, [&ended] { ended.fetch_add(1); });
+        OwnedAgent sender(left, nullptr, nullptr), receiver(right, &received, &SequenceChecker::callback);
+        const std::string megabyte(1024 * 1024, 'm');
+        size_t accepted = 0;
+        int32_t result = 1;
+        // The loop ends well before this many if the bound holds.
+        for (int i = 0; i < 200 && result == 1; ++i) {
+            result = VantrelMessageAgent_SendMessage(stuck.agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME,
+                                                     megabyte.c_str());
+            if (result == 1) accepted += 16 + megabyte.size();
+        }
+        EXPECT_EQ(0, result);
+        // At least the bound was taken in before the cut (the socket held the rest).
+        EXPECT_GE(accepted + 16 + megabyte.size(), Drux::kOutgoingQueueLimit);
+        EXPECT_TRUE(logContains("WARNING: The peer of socket " + std::to_string(stuckLocal) +
+                                " stopped reading: more than " + std::to_string(Drux::kOutgoingQueueLimit) +
+                                " bytes would wait to be sent; closing the connection.\n"));
+        // Our side closed it: the reading thread sees the end, once.
+        EXPECT_TRUE(DruxTest::waitUntil([&] { return ended.load() == 1; }));
+        EXPECT_EQ(0, stuck.agent->core->heartbeatActive.load());
+        EXPECT_EQ(0, VantrelMessageAgent_SendMessage(stuck.agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "x"));
+
+        for (long i = 0; i < 3; ++i)
+            EXPECT_EQ(1, VantrelMessageAgent_SendMessage(sender.agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME,
+                                                         sequencedPayload(i, 3).c_str()));
+        EXPECT_TRUE(DruxTest::waitUntil([&] { return received.count.load() == 3; }));
+        EXPECT_EQ(0, received.faults.load());
+    }
+    // Stopping the agent is not an end of its connection.
+    EXPECT_EQ(1, ended.load());
+    EXPECT_TRUE(closedByPeer(stuckRemote));
+    Drux::socketClose(stuckRemote);
+}
+
+TEST_F(AgentPeersTest, MemoryFollowsTheBytesAndAStalledMessageEndsAtTheSilenceLimit) {
+    {
+        // The largest announcement with one byte behind it takes a first
+        // buffer, not the announced size; the buffer then grows with the bytes.
+        RawPeerAgent peer;
+        sendRaw(peer.remote, headerBytes(16, 1, 11, 16 * 1024 * 1024) + "a");
+        ASSERT_TRUE(DruxTest::waitUntil([&] { return peer.agent->core->payloadCapacity.load() > 0; }));
+        EXPECT_LE(peer.agent->core->payloadCapacity.load(), 64u * 1024);
+        sendRaw(peer.remote, std::string(300 * 1024, 'b'));
+        ASSERT_TRUE(DruxTest::waitUntil([&] { return peer.agent->core->payloadCapacity.load() > 300u * 1024; }));
+        EXPECT_LE(peer.agent->core->payloadCapacity.load(), 1024u * 1024);
+        // Bytes that keep coming, however slowly, keep the message alive: 200
+        // seconds pass, but never 150 without a byte.
+        Drux::testing::advanceClock(100 * 1000);
+        sendRaw(peer.remote, "c");
+        Drux::testing::advanceClock(100 * 1000);
+        sendRaw(peer.remote, std::string(16 * 1024 * 1024 - 1 - 300 * 1024 - 1, 'd'));
+        ASSERT_TRUE(peer.recorder.waitForCount(1));
+        EXPECT_EQ(0u, peer.agent->core->payloadCapacity.load());
+    }
+    EXPECT_FALSE(logContains("stalled"));
+
+    // A message that stops, within its header or its payload, ends its
+    // connection once the silence limit has passed.
+    for (const std::string& part : {messageBytes(11, "abc").substr(0, 15), messageBytes(11, "abcdef").substr(0, 18)}) {
+        RawPeerAgent peer;
+        sendRaw(peer.remote, part);
+        ASSERT_TRUE(DruxTest::waitUntil([&] { return peer.agent->core->lastArrivalTick.load() != 0; }));
+        Drux::testing::advanceClock(151 * 1000);
+        EXPECT_TRUE(closedByPeer(peer.remote));
+        EXPECT_TRUE(DruxTest::waitUntil([&] { return peer.agent->core->heartbeatActive.load() == 0; }));
+        EXPECT_TRUE(logContains(
+            "WARNING: A message on socket " + std::to_string(peer.local) +
+            " stalled for more than 150 seconds; closing the connection.\n"));
+        EXPECT_TRUE(peer.recorder.messages().empty());
+    }
+}
+
+TEST_F(AgentPeersTest, AHostThatClosesItsHandleFirstNeitherDelaysTheDeletionNorLosesBytesToTheOldAgent) {
+    const auto [oldLocal, oldRemote] = connectedPair();
+    Recorder old;
+    VantrelMessageAgentHandle agent = nullptr;
+    VantrelMessageAgent_Create(&agent);
+    VantrelMessageAgent_SetMessageArrivedCallback(agent, &old, &Recorder::callback);
+    ASSERT_EQ(1, VantrelMessageAgent_Start(agent, oldLocal));
+    ASSERT_TRUE(Drux::socketClose(oldLocal));
+
+    // A new connection takes the number the host gave up.
+    const auto [newLocal, newRemote] = connectedPair();
+    ASSERT_EQ(oldLocal, ::dup2(newLocal, oldLocal));
+    Drux::socketClose(newLocal);
+    sendRaw(newRemote, "meant for the new owner");
+    // The agent still serves its own connection ...
+    sendRaw(oldRemote, messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "old"));
+    ASSERT_TRUE(old.waitForCount(1));
+    EXPECT_EQ(old.messages(), std::vector<std::string>{"8:old"});
+    // ... and the new owner's bytes are all still there.
+    EXPECT_EQ("meant for the new owner", readBytes(oldLocal, 23));
+
+    EXPECT_EQ(1, VantrelMessageAgent_Delete(&agent));
+    EXPECT_FALSE(logContains("shut down correctly"));
+    // The agent closed its own handle, which ends the old connection.
+    std::string before;
+    EXPECT_TRUE(closedByPeer(oldRemote, 5000, &before));
+    EXPECT_EQ(headerBytes(16, 1, 5, 0), before);
+    for (SocketHandle s : {oldLocal, oldRemote, newRemote}) Drux::socketClose(s);
+}
+
+}  // namespace
