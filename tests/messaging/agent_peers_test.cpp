@@ -1,8 +1,6 @@
 // Message agents against peers that are busy, stuck or careless: bursts sent
 // both ways at once, a peer that never reads, a message that stops half-way,
 // and a host that closes its handle before deleting the agent.
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include "core/figures.h"
 #include "core/platform/clock.h"
 #include "messaging_test_support.h"
+#include "support/test_system.h"
 
 using namespace MessagingTest;
 
@@ -199,7 +198,10 @@ TEST_F(AgentPeersTest, AHostThatClosesItsHandleFirstNeitherDelaysTheDeletionNorL
 
     // A new connection takes the number the host gave up.
     const auto [newLocal, newRemote] = connectedPair();
-    ASSERT_EQ(oldLocal, ::dup2(newLocal, oldLocal));
+    if (!DruxTest::takeHandleNumber(newLocal, oldLocal)) {
+        VantrelMessageAgent_Delete(&agent);
+        GTEST_SKIP() << "this system cannot give a new connection the handle value of a closed one";
+    }
     Drux::socketClose(newLocal);
     sendRaw(newRemote, "meant for the new owner");
     // The agent still serves its own connection ...

@@ -28,6 +28,11 @@ bool sendPlain(Drux::SocketHandle socket, const std::string& bytes);
 // (EAGAIN on POSIX, ERROR_NOT_ENOUGH_MEMORY on Windows).
 int threadStartFailureCode();
 
+// Gives the connection `from` the handle value `number` (dup2), as a new
+// connection may take the number of a closed one. False where the system
+// cannot hand out a chosen value (Windows).
+bool takeHandleNumber(Drux::SocketHandle from, Drux::SocketHandle number);
+
 // Closes a connection with a reset instead of an orderly close (SO_LINGER
 // with a zero time-out). True when the option could be set.
 bool closeWithReset(Drux::SocketHandle socket);

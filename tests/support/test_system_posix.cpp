@@ -32,6 +32,8 @@ bool sendPlain(Drux::SocketHandle socket, const std::string& bytes) {
 
 int threadStartFailureCode() { return EAGAIN; }
 
+bool takeHandleNumber(Drux::SocketHandle from, Drux::SocketHandle number) { return ::dup2(from, number) == number; }
+
 bool closeWithReset(Drux::SocketHandle socket) {
     const linger abort{1, 0};
     return ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort) == 0;

@@ -34,6 +34,8 @@ bool sendPlain(Drux::SocketHandle socket, const std::string& bytes) {
 
 int threadStartFailureCode() { return ERROR_NOT_ENOUGH_MEMORY; }
 
+bool takeHandleNumber(Drux::SocketHandle, Drux::SocketHandle) { return false; }
+
 bool closeWithReset(Drux::SocketHandle socket) {
     const linger abort{1, 0};
     return ::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort) == 0;

@@ -136,13 +136,26 @@ bool socketSetNoDelay(SocketHandle socket) {
 
 IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count, size_t* sent) {
     *sent = 0;
-    std::vector<WSABUF> buffers(count);
-    for (size_t i = 0; i < count; ++i) {
-        buffers[i].buf = static_cast<char*>(const_cast<void*>(parts[i].data));
-        buffers[i].len = static_cast<ULONG>(parts[i].length);
+    // A short send armed by a test cuts the gathered bytes to what it allows.
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i) total += parts[i].length;
+    size_t allowed = injectedSendLength(total);
+    std::vector<WSABUF> buffers;
+    for (size_t i = 0; i < count && allowed > 0; ++i) {
+        if (parts[i].length == 0) continue;
+        const size_t length = parts[i].length < allowed ? parts[i].length : allowed;
+        buffers.push_back(WSABUF{static_cast<ULONG>(length), static_cast<char*>(const_cast<void*>(parts[i].data))});
+        allowed -= length;
     }
+    if (buffers.empty()) return IoResult::Done;
     DWORD bytes = 0;
-    if (::WSASend(socket, buffers.data(), static_cast<DWORD>(count), &bytes, 0, nullptr, nullptr) == SOCKET_ERROR)
+    int result;
+    do {
+        result = injectedFault(Fault::Interrupted)
+                     ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
+                     : ::WSASend(socket, buffers.data(), static_cast<DWORD>(buffers.size()), &bytes, 0, nullptr, nullptr);
+    } while (result == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
+    if (result == SOCKET_ERROR)
         return ::WSAGetLastError() == WSAEWOULDBLOCK ? IoResult::WouldBlock : IoResult::Failed;
     *sent = bytes;
     return IoResult::Done;
@@ -150,9 +163,13 @@ IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count
 
 IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, size_t* received) {
     *received = 0;
-    const int n = ::recv(socket, static_cast<char*>(buffer), static_cast<int>(length), 0);
+    int n;
+    do {
+        n = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
+                                              : ::recv(socket, static_cast<char*>(buffer), static_cast<int>(length), 0);
+    } while (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
     if (n == SOCKET_ERROR) return ::WSAGetLastError() == WSAEWOULDBLOCK ? IoResult::WouldBlock : IoResult::Failed;
-    if (n == 0) return IoResult::Closed;
+    if (n == 0) return length == 0 ? IoResult::Done : IoResult::Closed;
     *received = static_cast<size_t>(n);
     return IoResult::Done;
 }
