@@ -5,7 +5,8 @@
 function(drux_link_library target)
     target_link_libraries(${target} PRIVATE -Wl,--whole-archive ${ARGN} -Wl,--no-whole-archive)
     target_link_options(${target} PRIVATE -Wl,--no-undefined -static-libgcc -static-libstdc++)
-    set_target_properties(${target} PROPERTIES PREFIX "")
+    # DruxLauncher.dll, beside the programs that load it.
+    set_target_properties(${target} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/apps)
 endfunction()
 
 function(drux_link_patch_library target script)

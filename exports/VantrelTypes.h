@@ -7,6 +7,14 @@
 
 #include <stdint.h>
 
+/*
+ * VANTREL_API marks the library's exports: exported while the library itself
+ * is built (its layers are compiled with DRUX_BUILDING_LIBRARY), imported by
+ * everyone who uses DruxLauncher.dll. On ELF systems both are default
+ * visibility; the version script keeps everything else inside.
+ * VANTREL_PATCHER_EXPORT marks the entry points of a patch library, so that a
+ * patch library leaves everything else unexported too.
+ */
 #if defined(_WIN32)
 #  include <basetsd.h>
 #  if defined(DRUX_BUILDING_LIBRARY)
@@ -14,10 +22,12 @@
 #  else
 #    define VANTREL_API __declspec(dllimport)
 #  endif
+#  define VANTREL_PATCHER_EXPORT __declspec(dllexport)
 /* A Windows Sockets handle (SOCKET). */
 typedef UINT_PTR VantrelSocket;
 #else
 #  define VANTREL_API __attribute__((visibility("default")))
+#  define VANTREL_PATCHER_EXPORT __attribute__((visibility("default")))
 /* A socket's file descriptor. */
 typedef int VantrelSocket;
 #endif

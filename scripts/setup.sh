@@ -3,10 +3,14 @@
 # everything is there already): the compilers and libraries; python3, which
 # runs the timeline picture and the tool tests; tshark, which runs the
 # dissector's tests (without the question whether non-root users may capture:
-# the tests capture as root); dpkg-dev, which computes the .deb's dependencies.
+# the tests capture as root); dpkg-dev, which computes the .deb's dependencies;
+# GoogleTest's sources, which the Windows builds compile; the MinGW-w64
+# compilers of the posix thread model and wine64, which runs the Windows tests.
 set -euo pipefail
 # clang and its runtime libraries build the libFuzzer targets (fuzz preset).
-packages=(cmake ninja-build g++ libgtest-dev libboost-dev pkg-config procps python3 tshark dpkg-dev clang libclang-rt-14-dev)
+packages=(cmake ninja-build g++ libgtest-dev libboost-dev pkg-config procps python3 tshark dpkg-dev clang libclang-rt-14-dev
+          googletest binutils mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+          gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix wine64)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -16,5 +20,5 @@ if [ ${#missing[@]} -gt 0 ]; then
     [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
     echo "wireshark-common wireshark-common/install-setuid boolean false" | $sudo_cmd debconf-set-selections
     $sudo_cmd apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

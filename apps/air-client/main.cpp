@@ -1,8 +1,5 @@
 // The stand-in AIR client "KyrCLient.exe": the launcher's user interface in a
 // launcher run, driven by a script or by commands typed on standard input.
-#include <poll.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -18,6 +15,7 @@
 #include "message_names.h"
 #include "options.h"
 #include "script.h"
+#include "system.h"
 #include "timeline.h"
 
 namespace {
@@ -212,13 +210,11 @@ private:
             if (inbox_.closedByLauncher()) return Inbox::Outcome::Closed;
             if (Inbox::interrupted()) return Inbox::Outcome::Interrupted;
             if (lost()) return Inbox::Outcome::Lost;
-            pollfd input{STDIN_FILENO, POLLIN, 0};
-            const int ready = ::poll(&input, 1, kStdinPollMs);
-            if (ready < 0 && errno != EINTR) return Inbox::Outcome::TimedOut;
-            if (ready <= 0) continue;
+            const int ready = DruxApps::waitForStandardInput(kStdinPollMs);
+            if (ready < 0) return Inbox::Outcome::TimedOut;
+            if (ready == 0) continue;
             char buffer[4096];
-            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
+            const long n = DruxApps::readStandardInput(buffer, sizeof buffer);
             if (n <= 0) {
                 if (!pending->empty()) {
                     pending->push_back('\n');
@@ -282,7 +278,7 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onSignal);
 
     Vantrel_Init(options.logTag.c_str());
-    Timeline::notef("pid %d started%s", static_cast<int>(getpid()),
+    Timeline::notef("pid %d started%s", DruxApps::currentProcessId(),
                     scripted ? (", script " + scriptName).c_str() : "");
     Status status = kNoConnection;
     {

@@ -1,13 +1,6 @@
 #include "agent_connection.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include "system.h"
 
 namespace DruxApps {
 namespace {
@@ -25,32 +18,24 @@ bool AgentConnection::connect(int port, bool heartbeats, std::string* error) {
         *error = "port " + std::to_string(port) + " is not a TCP port (1..65535)";
         return false;
     }
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        *error = std::string("cannot create a socket: ") + std::strerror(errno);
+    if (!socketsStarted_ && !startSockets()) {
+        *error = "cannot start the socket library";
         return false;
     }
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        *error = "cannot connect to 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
-        ::close(fd);
-        return false;
-    }
+    socketsStarted_ = true;
+    VantrelSocket fd{};
+    if (!connectLoopback(port, &fd, error)) return false;
     VantrelMessageAgent_Create(&agent_);
     VantrelMessageAgent_SetMessageArrivedCallback(agent_, this, &AgentConnection::onMessage);
     if (!heartbeats) VantrelMessageAgent_SetHeartbeatActive(agent_, kHeartbeatsOff);
     if (VantrelMessageAgent_Start(agent_, fd) != 1) {
         *error = "the message agent did not start (see the log)";
         VantrelMessageAgent_Delete(&agent_);
-        ::close(fd);
+        closeSocket(fd);
         return false;
     }
     socket_ = fd;
+    connected_ = true;
     return true;
 }
 
@@ -67,10 +52,12 @@ bool AgentConnection::lost() const {
 }
 
 void AgentConnection::close() {
-    if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
+    if (connected_) shutdownSocket(socket_);
     if (agent_ != nullptr) VantrelMessageAgent_Delete(&agent_);
-    if (socket_ >= 0) ::close(socket_);
-    socket_ = -1;
+    if (connected_) closeSocket(socket_);
+    connected_ = false;
+    if (socketsStarted_) stopSockets();
+    socketsStarted_ = false;
 }
 
 int32_t AgentConnection::onMessage(void* self, int32_t type, const char* payload) {

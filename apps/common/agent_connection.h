@@ -41,7 +41,9 @@ private:
     static int32_t onMessage(void* self, int32_t type, const char* payload);
 
     Handler handler_;
-    int socket_ = -1;
+    VantrelSocket socket_{};
+    bool connected_ = false;
+    bool socketsStarted_ = false;
     VantrelMessageAgentHandle agent_ = nullptr;
 };
 

@@ -1,7 +1,6 @@
 #include "text.h"
 
-#include <limits.h>
-#include <unistd.h>
+#include "system.h"
 
 #include <cctype>
 #include <cerrno>
@@ -70,15 +69,9 @@ bool parseSeconds(const std::string& text, double* seconds) {
     return true;
 }
 
-std::string executablePath() {
-    char path[PATH_MAX] = {};
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<size_t>(n)) : "";
-}
-
 std::string executableDirectory() {
     const std::string full = executablePath();
-    const size_t slash = full.rfind('/');
+    const size_t slash = full.find_last_of("/\\");
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : full.substr(0, slash));
 }
 

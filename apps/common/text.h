@@ -22,8 +22,8 @@ bool takeValue(int argc, char** argv, int* i, std::string* value, std::string* e
 bool checkLogTag(const std::string& tag, std::string* error);
 // A non-negative decimal number of seconds ("2", "0.5").
 bool parseSeconds(const std::string& text, double* seconds);
-// The running executable's path, and its directory (no trailing separator).
-std::string executablePath();
+// The running executable's directory (no trailing separator); its path is
+// system.h's executablePath().
 std::string executableDirectory();
 std::string fileName(const std::string& path);
 

@@ -1,8 +1,5 @@
 #include "timeline.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -11,12 +8,14 @@
 #include <mutex>
 #include <vector>
 
+#include "system.h"
+
 namespace DruxApps {
 namespace {
 
 std::mutex g_lock;
 std::string g_who = "?";
-int g_file = -1;
+void* g_file = nullptr;
 
 std::string flatten(const std::string& text) {
     std::string out = text;
@@ -28,8 +27,7 @@ std::string flatten(const std::string& text) {
 
 std::string clockText(int64_t ms) {
     time_t seconds = static_cast<time_t>(ms / 1000);
-    struct tm local {};
-    localtime_r(&seconds, &local);
+    const std::tm local = localTime(seconds);
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(ms % 1000));
@@ -42,13 +40,7 @@ void write(FILE* stream, const std::string& text, bool toFile = true) {
     std::lock_guard<std::mutex> guard(g_lock);
     std::fprintf(stream, "[%s] %s: %s\n", clockText(now).c_str(), g_who.c_str(), flat.c_str());
     std::fflush(stream);
-    if (toFile && g_file >= 0) {
-        const std::string line = std::to_string(now) + "\t" + g_who + "\t" + flat + "\n";
-        // One write on an O_APPEND descriptor: lines of several processes never mix.
-        if (::write(g_file, line.data(), line.size()) < 0) {
-            // The timeline is a by-product; standard output already has the note.
-        }
-    }
+    if (toFile && g_file != nullptr) appendToFile(g_file, std::to_string(now) + "\t" + g_who + "\t" + flat + "\n");
 }
 
 }  // namespace
@@ -62,14 +54,13 @@ void Timeline::open(const std::string& who) {
     std::lock_guard<std::mutex> guard(g_lock);
     g_who = who;
     const char* path = std::getenv("DRUX_TIMELINE");
-    if (path != nullptr && *path != '\0' && g_file < 0)
-        g_file = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (path != nullptr && *path != '\0' && g_file == nullptr) g_file = openAppendFile(path);
 }
 
 void Timeline::close() {
     std::lock_guard<std::mutex> guard(g_lock);
-    if (g_file >= 0) ::close(g_file);
-    g_file = -1;
+    if (g_file != nullptr) closeAppendFile(g_file);
+    g_file = nullptr;
 }
 
 void Timeline::note(const std::string& text) { write(stdout, text); }

@@ -1,7 +1,5 @@
 // The stand-in game "drux-game": the game side of a launcher run, driving the
 // library's game controller.
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -16,6 +14,7 @@
 #include "command_line.h"
 #include "message_names.h"
 #include "preload.h"
+#include "system.h"
 #include "text.h"
 #include "timeline.h"
 
@@ -144,7 +143,7 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onSignal);
 
     Vantrel_Init("game");
-    Timeline::notef("pid %d started from %s/%s, %s, game port %d%s", static_cast<int>(getpid()),
+    Timeline::notef("pid %d started from %s/%s, %s, game port %d%s", DruxApps::currentProcessId(),
                     DruxApps::executableDirectory().c_str(), DruxApps::fileName(argv[0]).c_str(),
                     line.preload ? "preloaded" : "ordinary start", line.gamePort,
                     line.preload ? (", payload \"" + line.arguments + "\"").c_str()

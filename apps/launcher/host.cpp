@@ -1,7 +1,5 @@
 #include "host.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -15,6 +13,7 @@
 #include "VantrelProcessHelper.h"
 #include "VantrelServerController.h"
 #include "message_names.h"
+#include "system.h"
 #include "timeline.h"
 #include "wakeup.h"
 
@@ -64,12 +63,11 @@ void onError(void*, int32_t errorType, const char* message) {
     Wakeup::notify();
 }
 
-bool startSocketLayer() {
-    // Windows Sockets is the host's to start (WSAStartup); POSIX sockets need nothing.
-    return true;
-}
+// Windows Sockets is the host's to start (WSAStartup): the library's launcher
+// side never does. POSIX sockets need nothing.
+bool startSocketLayer() { return DruxApps::startSockets(); }
 
-void stopSocketLayer() {}
+void stopSocketLayer() { DruxApps::stopSockets(); }
 
 const char* signalName(int number) { return number == SIGINT ? "SIGINT" : number == SIGTERM ? "SIGTERM" : "a signal"; }
 
@@ -205,7 +203,7 @@ int runLauncher(const Options& o) {
         Vantrel_Remove();
         return kCouldNotStart;
     }
-    Timeline::notef("pid %d: ports launcher %d, AIR %d, game %d; AIR client %s; game %s", static_cast<int>(getpid()),
+    Timeline::notef("pid %d: ports launcher %d, AIR %d, game %d; AIR client %s; game %s", DruxApps::currentProcessId(),
                     o.launcherPort, o.airPort, o.gamePort, o.airPath.c_str(), o.gamePath.c_str());
 
     // The controller exists after Init even when Init fails; Remove ends it in every case.

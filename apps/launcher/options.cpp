@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "system.h"
 #include "text.h"
 
 namespace DruxHost {
@@ -9,7 +10,7 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
     o->launcherPath = DruxApps::executablePath();
     if (o->launcherPath.empty()) o->launcherPath = "drux-launcher";
     o->airPath = here + "/KyrCLient.exe";
-    o->gamePath = here + "/drux-game";
+    o->gamePath = here + "/drux-game" + DruxApps::kProgramSuffix;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {

@@ -15,7 +15,7 @@
 #include "operation.h"
 #include "version_store.h"
 
-#define PATCHER_API extern "C" __attribute__((visibility("default")))
+#define PATCHER_API extern "C" VANTREL_PATCHER_EXPORT
 
 namespace {
 

@@ -1,14 +1,12 @@
 #include "version_store.h"
 
-#include <dlfcn.h>
-#include <link.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+
+#include "module.h"
 
 namespace DruxPatcher {
 namespace fs = std::filesystem;
@@ -23,31 +21,6 @@ constexpr const char kPartialSuffix[] = ".partial";
 std::string environment(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : fallback;
-}
-
-// The folder that holds this library.
-fs::path libraryDirectory() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&libraryDirectory), &info) == 0 || info.dli_fname == nullptr) return ".";
-    std::error_code ignored;
-    return fs::absolute(info.dli_fname, ignored).parent_path();
-}
-
-constexpr const char kLibraryPrefix[] = "libDruxLauncher.so";
-
-// The launcher library that this process has loaded, if any.
-fs::path loadedLibrary() {
-    fs::path found;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* data) {
-            if (info->dlpi_name == nullptr) return 0;
-            const fs::path name(info->dlpi_name);
-            if (name.filename().string().rfind(kLibraryPrefix, 0) != 0) return 0;
-            *static_cast<fs::path*>(data) = name;
-            return 1;
-        },
-        &found);
-    return found;
 }
 
 // Copies one file in chunks; false with *error when it fails or is cancelled.
@@ -116,7 +89,7 @@ Settings currentSettings() {
     Settings s;
     s.root = environment("DRUX_PATCHER_ROOT", "versions");
     const std::string source = environment("DRUX_PATCHER_GAME", "");
-    s.gameSource = source.empty() ? libraryDirectory() / "drux-game" : fs::path(source);
+    s.gameSource = source.empty() ? libraryDirectory() / kGameFileName : fs::path(source);
     s.library = loadedLibrary();
     s.available = splitList(environment("DRUX_PATCHER_AVAILABLE", kDefaultAvailable));
     std::sort(s.available.begin(), s.available.end(),

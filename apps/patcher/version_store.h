@@ -2,10 +2,10 @@
 // root directory, each holding a copy of the game executable.
 //
 //   root          DRUX_PATCHER_ROOT, default "versions" in the current directory
-//   game source   DRUX_PATCHER_GAME, default "drux-game" beside patcher.dll;
+//   game source   DRUX_PATCHER_GAME, default "drux-game" (".exe" on Windows) beside patcher.dll;
 //                 installing a version copies it into <root>/<version>/,
 //                 together with the launcher library that the process has
-//                 loaded (libDruxLauncher.so*), as a game ships the library
+//                 loaded (libDruxLauncher.so*, DruxLauncher.dll), as a game ships the library
 //                 it loads beside itself
 //   available     DRUX_PATCHER_AVAILABLE, comma-separated, default
 //                 "1.0.0,1.1.0,2.0.0": the versions that can be installed

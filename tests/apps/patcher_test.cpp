@@ -1,15 +1,15 @@
 // The sample patch library through its entry points, loaded as the launcher loads it.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "VantrelServerController.h"
+#include "app_test_system.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -17,23 +17,25 @@ namespace fs = std::filesystem;
 class PatcherTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "drux-patcher-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        std::ofstream(dir_ / "the-game") << "#!/bin/sh\necho game\n";
-        setenv("DRUX_PATCHER_ROOT", (dir_ / "versions").c_str(), 1);
-        setenv("DRUX_PATCHER_GAME", (dir_ / "the-game").c_str(), 1);
-        setenv("DRUX_PATCHER_AVAILABLE", "1.9.0, 1.10.0,1.0.0,bad/name", 1);
-        library_ = dlopen(DRUX_PATCHER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library_, nullptr) << dlerror();
+        // A fresh folder of a name that no concurrent test program draws.
+        std::random_device random;
+        do dir_ = fs::temp_directory_path() / ("drux-patcher-" + std::to_string(random()) + std::to_string(random()));
+        while (!fs::create_directory(dir_));
+        std::ofstream(dir_ / "the-game.exe") << "#!/bin/sh\necho game\n";
+        AppTest::setEnvironment("DRUX_PATCHER_ROOT", (dir_ / "versions").string());
+        AppTest::setEnvironment("DRUX_PATCHER_GAME", (dir_ / "the-game.exe").string());
+        AppTest::setEnvironment("DRUX_PATCHER_AVAILABLE", "1.9.0, 1.10.0,1.0.0,bad/name");
+        std::string error;
+        library_ = AppTest::loadLibrary(DRUX_PATCHER_LIBRARY, &error);
+        ASSERT_NE(library_, nullptr) << error;
     }
     void TearDown() override {
-        if (library_ != nullptr) dlclose(library_);
+        if (library_ != nullptr) AppTest::freeLibrary(library_);
         fs::remove_all(dir_);
     }
     template <typename Fn>
     Fn entry(const char* name) {
-        void* symbol = dlsym(library_, name);
+        void* symbol = AppTest::findEntry(library_, name);
         EXPECT_NE(symbol, nullptr) << name;
         return reinterpret_cast<Fn>(symbol);
     }
@@ -56,7 +58,7 @@ TEST_F(PatcherTest, VersionsAreInstalledListedFoundAndUninstalledAndBadOnesRefus
     const auto latest = entry<VantrelPatchRequestQueryFn>("EnumerateLatestGameVersions");
     ASSERT_EQ(latest("2", buffer, sizeof buffer), 1);
     EXPECT_STREQ(buffer, "[\"1.10.0\",\"1.9.0\"]");  // newest first, numerically; "bad/name" is no version
-    const std::string size = std::to_string(fs::file_size(dir_ / "the-game"));
+    const std::string size = std::to_string(fs::file_size(dir_ / "the-game.exe"));
     EXPECT_EQ(version("PreviewGameVersion", "1.9.0"), 1);
     EXPECT_NE(text("GetPreviewGameProgress").find("\"installed\":false,\"bytesToInstall\":" + size), std::string::npos);
     for (const char* v : {"3.0.0", "../escape", "", "bad/name", static_cast<const char*>(nullptr)}) {
@@ -75,7 +77,7 @@ TEST_F(PatcherTest, VersionsAreInstalledListedFoundAndUninstalledAndBadOnesRefus
     EXPECT_EQ(text("InstalledGameVersionSize"),
               "[{\"version\":\"1.9.0\",\"bytes\":" + size + "},{\"version\":\"1.10.0\",\"bytes\":" + size + "}]");
     ASSERT_EQ(pathOf("1.10.0", buffer, sizeof buffer), 1);
-    EXPECT_EQ(fs::path(buffer), dir_ / "versions" / "1.10.0" / "the-game");
+    EXPECT_EQ(fs::path(buffer), dir_ / "versions" / "1.10.0" / "the-game.exe");
     EXPECT_TRUE((fs::status(buffer).permissions() & fs::perms::owner_exec) != fs::perms::none);
     // A path that does not fit is cut, terminated, and reported as a failure.
     char small[8];
@@ -95,7 +97,7 @@ TEST_F(PatcherTest, VersionsAreInstalledListedFoundAndUninstalledAndBadOnesRefus
 
 TEST_F(PatcherTest, CancelFromAnotherThreadStopsARunningInstall) {
     // A large sparse game, so that the copy is still running when cancelled.
-    fs::resize_file(dir_ / "the-game", 256u << 20);
+    fs::resize_file(dir_ / "the-game.exe", 256u << 20);
     const auto cancel = entry<VantrelPatchCancelFn>("CancelInstallGame");
     std::atomic<bool> done{false};
     std::thread canceller([&] {

@@ -1,13 +1,12 @@
 // The non-blocking socket operations that message agents are built on: what
 // a receive, a gather send and a wait report in each state of a connection,
 // and a duplicate handle that outlives the original.
-#include <sys/socket.h>
-
 #include <string>
 
 #include "core/platform/interrupter.h"
 #include "core/platform/socket.h"
 #include "support/test_support.h"
+#include "support/test_system.h"
 
 namespace {
 
@@ -59,9 +58,11 @@ TEST(SocketReadiness, ReceiveAndWaitReportEachStateOfAConnection) {
     Drux::socketShutdown(p.theirs);
     EXPECT_EQ(SocketWait::Ready, waitSocket(p.ours, Drux::kSocketReadable, interrupter, -1, &ready));
     EXPECT_EQ(IoResult::Closed, Drux::socketReceiveSome(p.ours, buffer, sizeof buffer, &received));
+    if (DruxTest::runningUnderWine())
+        GTEST_SKIP() << "Wine reports a reset that arrived before the receive as an orderly close, where Windows "
+                        "fails the receive with WSAECONNRESET";
     Pair reset;
-    const struct linger abort = {1, 0};
-    ASSERT_EQ(0, setsockopt(reset.theirs, SOL_SOCKET, SO_LINGER, &abort, sizeof abort));
+    ASSERT_TRUE(DruxTest::closeWithReset(reset.theirs));
     Drux::socketClose(reset.theirs);
     reset.theirs = Drux::socketCreate();
     EXPECT_EQ(SocketWait::Ready, waitSocket(reset.ours, Drux::kSocketReadable, interrupter, -1, &ready));

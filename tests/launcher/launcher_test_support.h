@@ -114,7 +114,7 @@ protected:
         for (Drux::SocketHandle socket : holders) Drux::socketClose(socket);
         // Names of this test process's own: the controller kills and waits for
         // programs by executable name, and must find no one else's.
-        const std::string unique = std::to_string(getpid());
+        const std::string unique = std::to_string(Drux::currentProcessId());
         launcherPath_ = directory()->file("drux-launcher-host-" + unique);
         airPath_ = ProcessTest::installStandIn(directory()->file("KyrCLient-" + unique + ".exe"));
         gamePath_ = ProcessTest::installStandIn(directory()->file("drux-game-" + unique));
@@ -124,8 +124,8 @@ protected:
         ProcessTest::StartedProcesses started;  // the programs whose runs were recorded here
         for (const auto& entry : std::filesystem::recursive_directory_iterator(directory()->path()))
             if (entry.path().extension() == ".run")
-                for (const Record& run : runsOf(entry.path().parent_path() / entry.path().stem(), 0))
-                    started.add(run.pid(), entry.path().stem());
+                for (const Record& run : runsOf((entry.path().parent_path() / entry.path().stem()).string(), 0))
+                    started.add(run.pid(), entry.path().stem().string());
         started.stopAll();
         for (Drux::SocketHandle socket : rawSockets_) Drux::socketClose(socket);
         Drux::testing::resetPatchSupport();
@@ -161,8 +161,12 @@ protected:
     // Links a test patch library ("full" or "missing_size") into the current directory as
     // patcher.dll (a copy in a deleted directory could hand its identity on to the next test's).
     static void installPatcher(const char* kind) {
-        std::filesystem::create_symlink(std::string(DRUX_TEST_PATCHERS_DIR) + "/" + kind + "/patcher.dll",
-                                        "patcher.dll");
+        // Where links need privileges (Windows), a copy; Windows never hands
+        // a loaded module's identity to a file at another path.
+        const std::string library = std::string(DRUX_TEST_PATCHERS_DIR) + "/" + kind + "/patcher.dll";
+        std::error_code linkFailed;
+        std::filesystem::create_symlink(library, "patcher.dll", linkFailed);
+        if (linkFailed) std::filesystem::copy_file(library, "patcher.dll");
     }
     static bool alive(Drux::ProcessId pid) { return Drux::processIsRunning(pid); }
     static bool waitGone(Drux::ProcessId pid) { return ProcessTest::endsSoon(pid); }

@@ -1,6 +1,5 @@
 // The patcher bridge: loading patcher.dll or the host's table once, and the
 // answers the AIR client receives.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -119,11 +118,11 @@ TEST_F(ControllerTest, TheHostsTableServesOnlyWhenPatcherDllCannotBeLoaded) {
     for (const std::string kind : {"full", "missing_size"}) {
         Drux::testing::resetPatchSupport();
         std::filesystem::create_directory(directory()->file(kind));
-        ASSERT_EQ(0, chdir(directory()->file(kind).c_str()));
+        std::filesystem::current_path(directory()->file(kind));
         installPatcher(kind.c_str());
         PatchBridge_InstallGameVersion("2.1");
         EXPECT_EQ(kind == "full" ? "InstallGameVersion 2.1 -\n" : "", DruxTest::readFile("patcher-calls.log"));
-        ASSERT_EQ(0, chdir(directory()->path().c_str()));
+        std::filesystem::current_path(directory()->path());
     }
     std::lock_guard<std::mutex> lock(g_tableMutex);
     EXPECT_EQ("install 2.0\nsize 16384\n", g_tableCalls);

@@ -1,6 +1,5 @@
 // Failures injected at the platform seam: each is told in the log (or retried,
 // as the system's own would be) and the library goes on working.
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
@@ -8,6 +7,8 @@
 #include "core/platform/fault_injection.h"
 #include "messaging/server_internal.h"
 #include "messaging_test_support.h"
+#include "core/platform/system_error.h"
+#include "support/test_system.h"
 
 using namespace MessagingTest;
 using Drux::Fault;
@@ -35,7 +36,7 @@ protected:
     // Bytes put on the wire without the library's send, so that an armed
     // fault is used by the code under test only.
     static void sendPlain(SocketHandle socket, const std::string& bytes) {
-        ASSERT_EQ(static_cast<ssize_t>(bytes.size()), ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+        ASSERT_TRUE(DruxTest::sendPlain(socket, bytes));
     }
 };
 
@@ -61,7 +62,8 @@ TEST_F(FaultInjectionTest, AThreadThatCannotStartFailsTheAgentStartAndALaterStar
     VantrelMessageAgent_SetMessageArrivedCallback(agent, &recorder, &Recorder::callback);
     Drux::testing::failNext(Fault::ThreadStart, 1);
     EXPECT_EQ(0, VantrelMessageAgent_Start(agent, peer.remote));
-    EXPECT_TRUE(logContains("INFO: [VantrelMessageAgent_Start] " + std::string(std::strerror(EAGAIN)) + "\n" +
+    Drux::restoreLastError(Drux::SystemError{DruxTest::threadStartFailureCode()});
+    EXPECT_TRUE(logContains("INFO: [VantrelMessageAgent_Start] " + Drux::lastErrorText() +
                             "ERROR: Failed to start client socket thread.\n"));
     int32_t running = 7;
     VantrelMessageAgent_GetIsRunning(agent, &running);

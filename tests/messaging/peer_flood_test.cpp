@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "messaging_test_support.h"
+#include "support/test_system.h"
 
 using namespace MessagingTest;
 
@@ -23,6 +24,9 @@ struct Counter {
 };
 
 TEST_F(PeerFloodTest, FourMebibytesOfInvalidHeadersLeaveABoundedLog) {
+    if (DruxTest::runningUnderWine())
+        GTEST_SKIP() << "reading the flood through Wine's socket layer takes tens of seconds, and the count lines "
+                        "(one per text and second) then pass the bound that a native read keeps";
     const size_t linesBefore = logLines().size();
     {
         RawPeerAgent peer;

@@ -10,6 +10,7 @@
 #include "messaging/client.h"
 #include "messaging/server_internal.h"
 #include "messaging_test_support.h"
+#include "support/test_system.h"
 
 using namespace MessagingTest;
 
@@ -210,6 +211,11 @@ TEST_F(ClientTest, RefusedStartCanBeRetriedAndAStartedClientStaysStarted) {
     ASSERT_EQ(1, VantrelClient_Create(&client));
     EXPECT_EQ(0, VantrelClient_Start(client, port));
     EXPECT_EQ(0, client->isStarted.load());
+    if (DruxTest::runningUnderWine()) {
+        VantrelClient_Delete(&client);
+        Drux::socketClose(listening);
+        GTEST_SKIP() << "Wine refuses a second connect on a socket whose first was refused; Windows allows it";
+    }
 
     ASSERT_TRUE(Drux::socketListen(listening));
     ASSERT_EQ(1, VantrelClient_Start(client, port));

@@ -2,9 +2,6 @@
 // exactly the processes a test started.
 #pragma once
 
-#include <strings.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -20,7 +17,7 @@ namespace ProcessTest {
 // A name no other test run uses at the same time.
 inline std::string uniqueName(const std::string& stem) {
     static std::atomic<int> counter{0};
-    return stem + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    return stem + "-" + std::to_string(Drux::currentProcessId()) + "-" + std::to_string(counter++);
 }
 
 inline std::string installStandIn(const std::string& path) {

@@ -1,9 +1,6 @@
 #include "support/test_support.h"
 
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
-
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,25 +8,44 @@
 
 #include "Vantrel.h"
 #include "core/figures.h"
+#include "core/platform/paths.h"
+#include "core/platform/process.h"
+#include "core/platform/socket.h"
 
 namespace DruxTest {
 
+namespace {
+
+// The socket library stays started for the whole test program (Windows
+// Sockets must be; elsewhere it is a counted no-op).
+class SocketLibrary : public ::testing::Environment {
+public:
+    void SetUp() override { ASSERT_EQ(0, Drux::socketStartup()); }
+    void TearDown() override { Drux::socketCleanup(); }
+};
+[[maybe_unused]] ::testing::Environment* const g_sockets = ::testing::AddGlobalTestEnvironment(new SocketLibrary);
+
+}  // namespace
+
 TempDirectory::TempDirectory() {
-    char cwd[PATH_MAX] = {};
-    if (getcwd(cwd, sizeof cwd) != nullptr) previous_ = cwd;
-    std::string pattern = (std::filesystem::temp_directory_path() / "drux-test-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = buffer.data();
-    if (chdir(path_.c_str()) != 0) throw std::runtime_error("chdir failed");
+    namespace fs = std::filesystem;
+    previous_ = fs::current_path().string();
+    // Unique across processes by the process id, within one by a counter.
+    static std::atomic<unsigned> counter{0};
+    const std::string stem = "drux-test-" + std::to_string(Drux::currentProcessId()) + "-";
+    for (;;) {
+        const fs::path candidate = fs::temp_directory_path() / (stem + std::to_string(counter++));
+        if (fs::create_directory(candidate)) {
+            path_ = candidate.string();
+            break;
+        }
+    }
+    fs::current_path(path_);
 }
 
 TempDirectory::~TempDirectory() {
-    if (!previous_.empty() && chdir(previous_.c_str()) != 0) {
-        // nothing better to do in a destructor
-    }
     std::error_code ignored;
+    if (!previous_.empty()) std::filesystem::current_path(previous_, ignored);
     std::filesystem::remove_all(path_, ignored);
 }
 
@@ -68,7 +84,7 @@ std::vector<std::string> LoggedTest::logLines() const {
 bool LoggedTest::logContains(const std::string& text) const { return logText().find(text) != std::string::npos; }
 
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
@@ -89,10 +105,9 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 }
 
 std::string testProgramDirectory() {
-    char path[PATH_MAX] = {};
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    return std::filesystem::path(std::string(path, static_cast<size_t>(n))).parent_path().string();
+    char path[4096] = {};
+    if (!Drux::hostExecutablePath(path, sizeof path)) return ".";
+    return std::filesystem::path(path).parent_path().string();
 }
 
 }  // namespace DruxTest

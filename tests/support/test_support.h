@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,7 +20,7 @@ public:
     TempDirectory(const TempDirectory&) = delete;
     TempDirectory& operator=(const TempDirectory&) = delete;
     const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::string file(const std::string& name) const { return (std::filesystem::path(path_) / name).string(); }
 
 private:
     std::string path_;
@@ -45,6 +46,8 @@ private:
     std::unique_ptr<TempDirectory> directory_;
 };
 
+// A text file whole, its line ends read as "\n" (the log and the other text
+// files are written in text mode, which on Windows ends lines with "\r\n").
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <string>
 
+#include "VantrelTypes.h"
+
 namespace {
 
 int32_t call(const char* name, const char* argument, char* buffer = nullptr, int32_t size = -1) {
@@ -35,7 +37,7 @@ int32_t call(const char* name, const char* argument, char* buffer = nullptr, int
 
 }  // namespace
 
-#define PATCHER_EXPORT extern "C" __attribute__((visibility("default"))) int32_t
+#define PATCHER_EXPORT extern "C" VANTREL_PATCHER_EXPORT int32_t
 #define COMMAND(Name) \
     PATCHER_EXPORT Name(const char* version) { return call(#Name, version); }
 #define CANCEL(Name) \

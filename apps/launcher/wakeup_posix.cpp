@@ -1,3 +1,4 @@
+// The wake-up on POSIX: a non-blocking self-pipe and sigaction handlers.
 #include "wakeup.h"
 
 #include <fcntl.h>

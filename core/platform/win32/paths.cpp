@@ -1,0 +1,29 @@
+// Paths on Windows: the current directory, the module file name, file
+// attributes and deletion. Splitting, joining and absolute forms are shared.
+#include "core/platform/paths.h"
+
+#include "core/platform/win32/windows_headers.h"
+
+namespace Drux {
+
+bool currentDirectory(char* output, size_t outputSize) {
+    if (output == nullptr || outputSize == 0) return false;
+    const DWORD length = ::GetCurrentDirectoryA(static_cast<DWORD>(outputSize), output);
+    return length > 0 && length < outputSize;
+}
+
+bool hostExecutablePath(char* output, size_t outputSize) {
+    if (output == nullptr || outputSize == 0) return false;
+    const DWORD length = ::GetModuleFileNameA(nullptr, output, static_cast<DWORD>(outputSize));
+    // A path that did not fit comes back cut, with the length equal to the size.
+    return length > 0 && length < outputSize;
+}
+
+uint32_t fileAttributes(const char* path) {
+    if (path == nullptr) return kInvalidFileAttributes;
+    return static_cast<uint32_t>(::GetFileAttributesA(path));
+}
+
+bool deleteFile(const char* path) { return path != nullptr && ::DeleteFileA(path) != FALSE; }
+
+}  // namespace Drux

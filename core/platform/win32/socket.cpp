@@ -1,0 +1,235 @@
+// Sockets on Windows: Winsock 2.2 on 127.0.0.1. Every connection gets
+// TCP_NODELAY. Waits are select() calls that watch the socket and the
+// interrupter's own socket together (see interrupter_object.h for why not
+// WSAEventSelect); select never changes a socket's blocking mode.
+#include "core/platform/socket.h"
+
+#include <vector>
+
+#include "core/platform/fault_injection.h"
+#include "core/platform/win32/interrupter_object.h"
+#include "core/platform/win32/windows_headers.h"
+
+namespace Drux {
+namespace {
+
+sockaddr_in loopback(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+}  // namespace
+
+int connectionResetErrorCode() { return WSAECONNRESET; }
+
+int lastSocketError() { return ::WSAGetLastError(); }
+
+int socketStartup() {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data);
+}
+
+bool socketCleanup() { return ::WSACleanup() == 0; }
+
+SocketHandle socketCreate() {
+    const SOCKET socket =
+        ::WSASocketA(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    return socket == INVALID_SOCKET ? kInvalidSocket : socket;
+}
+
+bool socketBind(SocketHandle socket, uint16_t port) {
+    // Not SO_REUSEADDR: on Windows it lets another process bind the same port
+    // and take the connections meant for us. Exclusive use still allows a
+    // rebind once the previous listener is closed.
+    const BOOL on = TRUE;
+    ::setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+    const sockaddr_in address = loopback(port);
+    return ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool socketListen(SocketHandle socket) { return ::listen(socket, SOMAXCONN) == 0; }
+
+bool socketAccept(SocketHandle listening, SocketHandle* accepted) {
+    sockaddr_in peer{};
+    int length = sizeof peer;
+    SOCKET socket = INVALID_SOCKET;
+    do {
+        length = sizeof peer;
+        if (injectedFault(Fault::Accept)) {
+            ::WSASetLastError(WSAEMFILE);
+            return false;
+        }
+        socket = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), INVALID_SOCKET)
+                                                   : ::accept(listening, reinterpret_cast<sockaddr*>(&peer), &length);
+    } while (socket == INVALID_SOCKET && ::WSAGetLastError() == WSAEINTR);
+    if (socket == INVALID_SOCKET) return false;
+    socketSetNoDelay(socket);
+    if (accepted != nullptr) *accepted = socket;
+    return true;
+}
+
+bool socketConnect(SocketHandle socket, uint16_t port) {
+    const sockaddr_in address = loopback(port);
+    if (::WSAConnect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address, nullptr, nullptr, nullptr,
+                     nullptr) != 0)
+        return false;
+    socketSetNoDelay(socket);
+    return true;
+}
+
+bool socketSend(SocketHandle socket, const void* data, size_t length, size_t* sent) {
+    if (sent != nullptr) *sent = 0;
+    int n;
+    do {
+        n = injectedFault(Fault::Interrupted)
+                ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
+                : ::send(socket, static_cast<const char*>(data), static_cast<int>(injectedSendLength(length)), 0);
+    } while (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
+    if (n == SOCKET_ERROR) return false;
+    if (sent != nullptr) *sent = static_cast<size_t>(n);
+    return true;
+}
+
+bool socketReceive(SocketHandle socket, void* buffer, size_t length, size_t* received) {
+    if (received != nullptr) *received = 0;
+    int n;
+    do {
+        n = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
+                                              : ::recv(socket, static_cast<char*>(buffer), static_cast<int>(length), 0);
+    } while (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
+    if (n == SOCKET_ERROR) return false;
+    if (received != nullptr) *received = static_cast<size_t>(n);
+    return true;
+}
+
+bool socketShutdown(SocketHandle socket) {
+    const bool shut = ::shutdown(socket, SD_BOTH) == 0;
+    // A receive already blocked in another thread does not end with the
+    // shutdown alone on Windows: cancel it, so that it returns at once.
+    ::CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
+    return shut;
+}
+
+bool socketClose(SocketHandle socket) {
+    return ::closesocket(socket) == 0;
+}
+
+uint16_t socketLocalPort(SocketHandle socket) {
+    sockaddr_in address{};
+    int length = sizeof address;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    return ntohs(address.sin_port);
+}
+
+bool socketSetNonBlocking(SocketHandle socket) {
+    u_long nonBlocking = 1;
+    return ::ioctlsocket(socket, FIONBIO, &nonBlocking) == 0;
+}
+
+bool socketSetNoDelay(SocketHandle socket) {
+    const BOOL on = TRUE;
+    return ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on) == 0;
+}
+
+IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count, size_t* sent) {
+    *sent = 0;
+    // A short send armed by a test cuts the gathered bytes to what it allows.
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i) total += parts[i].length;
+    size_t allowed = injectedSendLength(total);
+    std::vector<WSABUF> buffers;
+    for (size_t i = 0; i < count && allowed > 0; ++i) {
+        if (parts[i].length == 0) continue;
+        const size_t length = parts[i].length < allowed ? parts[i].length : allowed;
+        buffers.push_back(WSABUF{static_cast<ULONG>(length), static_cast<char*>(const_cast<void*>(parts[i].data))});
+        allowed -= length;
+    }
+    if (buffers.empty()) return IoResult::Done;
+    DWORD bytes = 0;
+    int result;
+    do {
+        result = injectedFault(Fault::Interrupted)
+                     ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
+                     : ::WSASend(socket, buffers.data(), static_cast<DWORD>(buffers.size()), &bytes, 0, nullptr, nullptr);
+    } while (result == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
+    if (result == SOCKET_ERROR)
+        return ::WSAGetLastError() == WSAEWOULDBLOCK ? IoResult::WouldBlock : IoResult::Failed;
+    *sent = bytes;
+    return IoResult::Done;
+}
+
+IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, size_t* received) {
+    *received = 0;
+    int n;
+    do {
+        n = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
+                                              : ::recv(socket, static_cast<char*>(buffer), static_cast<int>(length), 0);
+    } while (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
+    if (n == SOCKET_ERROR) return ::WSAGetLastError() == WSAEWOULDBLOCK ? IoResult::WouldBlock : IoResult::Failed;
+    if (n == 0) return length == 0 ? IoResult::Done : IoResult::Closed;
+    *received = static_cast<size_t>(n);
+    return IoResult::Done;
+}
+
+SocketWait waitSocket(SocketHandle socket, unsigned interest, const Interrupter& interrupter, int timeoutMs,
+                      unsigned* ready) {
+    const SOCKET wake = interrupterSocket(interrupter);
+    if (wake == INVALID_SOCKET) return SocketWait::Failed;
+    const ULONGLONG deadline = ::GetTickCount64() + (timeoutMs < 0 ? 0 : static_cast<ULONGLONG>(timeoutMs));
+    for (;;) {
+        fd_set readable, writable, failed;
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(wake, &readable);
+        if (interest & kSocketReadable) FD_SET(socket, &readable);
+        if (interest & kSocketWritable) FD_SET(socket, &writable);
+        FD_SET(socket, &failed);  // a failed connect shows only here
+        timeval limit{};
+        if (timeoutMs >= 0) {
+            const ULONGLONG now = ::GetTickCount64();
+            const ULONGLONG left = now >= deadline ? 0 : deadline - now;
+            limit.tv_sec = static_cast<long>(left / 1000);
+            limit.tv_usec = static_cast<long>(left % 1000) * 1000;
+        }
+        const int count = ::select(0, &readable, &writable, &failed, timeoutMs < 0 ? nullptr : &limit);
+        if (count == SOCKET_ERROR) return SocketWait::Failed;
+        if (FD_ISSET(wake, &readable)) return SocketWait::Interrupted;
+        // A closed or failed connection counts as readable, whatever was asked.
+        unsigned bits = 0;
+        if (FD_ISSET(socket, &readable) || FD_ISSET(socket, &failed)) bits |= kSocketReadable;
+        if (FD_ISSET(socket, &writable)) bits |= kSocketWritable;
+        if (bits != 0) {
+            if (ready != nullptr) *ready = bits;
+            return SocketWait::Ready;
+        }
+        if (timeoutMs >= 0 && ::GetTickCount64() >= deadline) return SocketWait::TimedOut;
+    }
+}
+
+WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int timeoutMs) {
+    switch (waitSocket(socket, kSocketReadable, interrupter, timeoutMs, nullptr)) {
+        case SocketWait::Ready:
+            return WaitResult::Readable;
+        case SocketWait::Interrupted:
+            return WaitResult::Interrupted;
+        case SocketWait::TimedOut:
+            return WaitResult::TimedOut;
+        case SocketWait::Failed:
+            break;
+    }
+    return WaitResult::Failed;
+}
+
+SocketHandle socketDuplicate(SocketHandle socket) {
+    WSAPROTOCOL_INFOA information;
+    if (::WSADuplicateSocketA(socket, ::GetCurrentProcessId(), &information) != 0) return kInvalidSocket;
+    const SOCKET copy = ::WSASocketA(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO, &information, 0,
+                                     WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    return copy == INVALID_SOCKET ? kInvalidSocket : copy;
+}
+
+}  // namespace Drux
