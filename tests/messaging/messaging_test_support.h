@@ -12,6 +12,7 @@
 #include "VantrelMessageAgent.h"
 #include "core/platform/socket.h"
 #include "messaging/agent_internal.h"
+#include "messaging/server_internal.h"
 #include "support/test_support.h"
 
 namespace MessagingTest {
@@ -116,6 +117,16 @@ inline std::vector<std::string> linesAmong(const std::vector<std::string>& lines
     for (const std::string& line : lines)
         if (std::find(wanted.begin(), wanted.end(), line) != wanted.end()) found.push_back(line);
     return found;
+}
+
+// How many of the server's clients have a running agent. A client is listed
+// a moment before its agent starts, and broadcasts pass over it until then, so
+// a test that broadcasts to every client first waits for them to be served.
+inline size_t servedClients(VantrelServer& server) {
+    std::lock_guard<Drux::StateLock> lock(server.clientsLock);
+    return static_cast<size_t>(std::count_if(server.clients.begin(), server.clients.end(), [](const auto& node) {
+        return node->agent != nullptr && node->agent->core->isRunning.load() == 1;
+    }));
 }
 
 }  // namespace MessagingTest

@@ -334,7 +334,7 @@ TEST_F(ServerStressTest, BroadcastsGoOnPastAClientThatNeverReads) {
     const SocketHandle silent = connectTo(port);
     ASSERT_TRUE(DruxTest::waitUntil([&] { return listed() == 1; }));
     const SocketHandle reading = connectTo(port);
-    ASSERT_TRUE(DruxTest::waitUntil([&] { return listed() == 2; }));
+    ASSERT_TRUE(DruxTest::waitUntil([&] { return servedClients(*server) == 2; }));
 
     std::atomic<size_t> done{0};
     std::thread broadcaster([&, s = server] {

@@ -42,7 +42,7 @@ protected:
         const size_t before = listed();
         clients.push_back(Drux::socketCreate());
         EXPECT_TRUE(Drux::socketConnect(clients.back(), port));
-        EXPECT_TRUE(DruxTest::waitUntil([&] { return listed() > before; }));
+        EXPECT_TRUE(DruxTest::waitUntil([&] { return listed() > before && servedClients(*server) == listed(); }));
         return clients.back();
     }
 

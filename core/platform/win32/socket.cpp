@@ -155,8 +155,12 @@ IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count
                      ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
                      : ::WSASend(socket, buffers.data(), static_cast<DWORD>(buffers.size()), &bytes, 0, nullptr, nullptr);
     } while (result == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
-    if (result == SOCKET_ERROR)
-        return ::WSAGetLastError() == WSAEWOULDBLOCK ? IoResult::WouldBlock : IoResult::Failed;
+    if (result == SOCKET_ERROR) {
+        // A large send on a non-blocking socket can also find no buffer space
+        // for the moment: like a full send buffer, that waits for writability.
+        const int error = ::WSAGetLastError();
+        return error == WSAEWOULDBLOCK || error == WSAENOBUFS ? IoResult::WouldBlock : IoResult::Failed;
+    }
     *sent = bytes;
     return IoResult::Done;
 }
