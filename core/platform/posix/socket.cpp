@@ -223,22 +223,6 @@ SocketWait waitSocket(SocketHandle socket, unsigned interest, const Interrupter&
     }
 }
 
-WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int timeoutMs) {
-    unsigned ready = 0;
-    switch (waitSocket(socket, kSocketReadable, interrupter, timeoutMs, &ready)) {
-        case SocketWait::Ready:
-            // Readable, closed by the peer, or in error: the next receive tells which.
-            return WaitResult::Readable;
-        case SocketWait::Interrupted:
-            return WaitResult::Interrupted;
-        case SocketWait::TimedOut:
-            return WaitResult::TimedOut;
-        case SocketWait::Failed:
-            break;
-    }
-    return WaitResult::Failed;
-}
-
 SocketHandle socketDuplicate(SocketHandle socket) {
     const int fd = ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
     return fd < 0 ? kInvalidSocket : fd;

@@ -3,13 +3,7 @@
 // meanwhile.
 #include "core/platform/file_append.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "core/platform/win32/windows_headers.h"
 
 #include <new>
 #include <string>

@@ -214,20 +214,6 @@ SocketWait waitSocket(SocketHandle socket, unsigned interest, const Interrupter&
     }
 }
 
-WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int timeoutMs) {
-    switch (waitSocket(socket, kSocketReadable, interrupter, timeoutMs, nullptr)) {
-        case SocketWait::Ready:
-            return WaitResult::Readable;
-        case SocketWait::Interrupted:
-            return WaitResult::Interrupted;
-        case SocketWait::TimedOut:
-            return WaitResult::TimedOut;
-        case SocketWait::Failed:
-            break;
-    }
-    return WaitResult::Failed;
-}
-
 SocketHandle socketDuplicate(SocketHandle socket) {
     WSAPROTOCOL_INFOA information;
     if (::WSADuplicateSocketA(socket, ::GetCurrentProcessId(), &information) != 0) return kInvalidSocket;
