@@ -110,7 +110,8 @@ Lookup bySocketDiagnostics(const sockaddr_in& local, const sockaddr_in& peer) {
     } while (n < 0 && errno == EINTR);
     if (n < 0) return failed("socket diagnostics gave no answer: %s", std::strerror(errno));
 
-    int length = static_cast<int>(n);
+    // Unsigned, as the netlink macros compare it with unsigned message lengths.
+    unsigned int length = static_cast<unsigned int>(n);
     for (auto* message = reinterpret_cast<nlmsghdr*>(answer); NLMSG_OK(message, length);
          message = NLMSG_NEXT(message, length)) {
         if (message->nlmsg_type == NLMSG_ERROR) {
