@@ -106,6 +106,10 @@ class LiveCaptureTest(unittest.TestCase):
         dumpcap, capture = self.start_capture()
         environment = dict(os.environ, DRUX_TIMELINE=self.timeline, DRUX_AIR_SCRIPT=os.path.join(self.work, "run.air"),
                            DRUX_FIGURES="processStartPauseMs=100,processExitWaitMs=3000",
+                           # Only the test build of the library reads DRUX_FIGURES.
+                           LD_LIBRARY_PATH=os.pathsep.join(
+                               filter(None, [os.path.join(os.environ["DRUX_BUILD_DIR"], "tests", "test-seams"),
+                                             os.environ.get("LD_LIBRARY_PATH")])),
                            DRUX_PATCHER_ROOT=os.path.join(self.work, "versions"))
         with open(os.path.join(self.work, "run.air"), "w") as script:
             script.write(SCRIPT)
