@@ -17,22 +17,12 @@ namespace {
 
 const std::string kReply = headerBytes(16, 1, 5, 0);
 
-class FaultInjectionTest : public DruxTest::LoggedTest {
+class FaultInjectionTest : public ServerFixture {
 protected:
     void TearDown() override {
         Drux::testing::clearFaults();
-        if (server != nullptr) VantrelServer_Delete(&server);
-        DruxTest::LoggedTest::TearDown();
+        ServerFixture::TearDown();
     }
-    // A listening server whose deliveries go to `recorder`; its port.
-    uint16_t startServer() {
-        EXPECT_EQ(1, VantrelServer_Create(&server));
-        VantrelServer_SetMessageArrivedCallback(server, &recorder, &Recorder::callback);
-        EXPECT_EQ(1, VantrelServer_Start(server, 0));
-        return Drux::socketLocalPort(server->listenSocket);
-    }
-    VantrelServerHandle server = nullptr;
-    Recorder recorder;
     // Bytes put on the wire without the library's send, so that an armed
     // fault is used by the code under test only.
     static void sendPlain(SocketHandle socket, const std::string& bytes) {

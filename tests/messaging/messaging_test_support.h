@@ -129,4 +129,37 @@ inline size_t servedClients(VantrelServer& server) {
     }));
 }
 
+// A listening server whose deliveries go to `recorder`, and raw clients of it
+// that the fixture closes.
+class ServerFixture : public DruxTest::LoggedTest {
+protected:
+    void TearDown() override {
+        if (server != nullptr) VantrelServer_Delete(&server);
+        for (SocketHandle s : clients) Drux::socketClose(s);
+        DruxTest::LoggedTest::TearDown();
+    }
+
+    uint16_t startServer() {
+        EXPECT_EQ(1, VantrelServer_Create(&server));
+        VantrelServer_SetMessageArrivedCallback(server, &recorder, &Recorder::callback);
+        EXPECT_EQ(1, VantrelServer_Start(server, 0));
+        return Drux::socketLocalPort(server->listenSocket);
+    }
+
+    size_t listed() const { return Drux::serverClientCount(*server); }
+
+    // Connects one raw client and waits until the server has listed it.
+    SocketHandle connectClient(uint16_t port) {
+        const size_t before = listed();
+        clients.push_back(Drux::socketCreate());
+        EXPECT_TRUE(Drux::socketConnect(clients.back(), port));
+        EXPECT_TRUE(DruxTest::waitUntil([&] { return listed() > before && servedClients(*server) == listed(); }));
+        return clients.back();
+    }
+
+    VantrelServerHandle server = nullptr;
+    Recorder recorder;
+    std::vector<SocketHandle> clients;
+};
+
 }  // namespace MessagingTest

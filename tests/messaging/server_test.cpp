@@ -20,36 +20,7 @@ namespace {
 // queued for each client that does not read.
 const std::string kBig(8 * 1024 * 1024, 'p');
 
-class ServerTest : public DruxTest::LoggedTest {
-protected:
-    void TearDown() override {
-        if (server != nullptr) VantrelServer_Delete(&server);
-        for (SocketHandle s : clients) Drux::socketClose(s);
-        DruxTest::LoggedTest::TearDown();
-    }
-
-    uint16_t startServer() {
-        EXPECT_EQ(1, VantrelServer_Create(&server));
-        VantrelServer_SetMessageArrivedCallback(server, &recorder, &Recorder::callback);
-        EXPECT_EQ(1, VantrelServer_Start(server, 0));
-        return Drux::socketLocalPort(server->listenSocket);
-    }
-
-    size_t listed() const { return Drux::serverClientCount(*server); }
-
-    // Connects one raw client and waits until the server has listed it.
-    SocketHandle connectClient(uint16_t port) {
-        const size_t before = listed();
-        clients.push_back(Drux::socketCreate());
-        EXPECT_TRUE(Drux::socketConnect(clients.back(), port));
-        EXPECT_TRUE(DruxTest::waitUntil([&] { return listed() > before && servedClients(*server) == listed(); }));
-        return clients.back();
-    }
-
-    VantrelServerHandle server = nullptr;
-    Recorder recorder;
-    std::vector<SocketHandle> clients;
-};
+using ServerTest = ServerFixture;
 
 TEST_F(ServerTest, StartBroadcastAndDeleteRules) {
     VantrelServerHandle idle = nullptr;
