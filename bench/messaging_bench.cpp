@@ -534,7 +534,14 @@ void idleAndTeardown() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // One part alone, by name: round-trips, throughput or idle (all by default).
+    const std::string only = argc > 1 ? argv[1] : "";
+    if (!only.empty() && only != "round-trips" && only != "throughput" && only != "idle") {
+        std::fprintf(stderr, "usage: %s [round-trips | throughput | idle]\n", argv[0]);
+        return 2;
+    }
+    auto wanted = [&only](const char* part) { return only.empty() || only == part; };
     char directory[] = "/tmp/drux-messaging-bench-XXXXXX";
     if (mkdtemp(directory) == nullptr || chdir(directory) != 0) {
         std::perror("temporary directory");
@@ -548,15 +555,15 @@ int main() {
     std::vector<Placement> placements{{"every thread on CPU 0", 0, 0}};
     if (cpus > 1) placements.push_back({"sender's end on CPU 0, answering end on CPU 1", 0, 1});
     for (const Placement& where : placements) {
-        roundTrips(where);
-        throughput(where);
+        if (wanted("round-trips")) roundTrips(where);
+        if (wanted("throughput")) throughput(where);
     }
     // The idle and teardown figures count every CPU, as a host would see them.
     cpu_set_t all;
     CPU_ZERO(&all);
     for (long cpu = 0; cpu < cpus && cpu < CPU_SETSIZE; ++cpu) CPU_SET(cpu, &all);
     pthread_setaffinity_np(pthread_self(), sizeof all, &all);
-    idleAndTeardown();
+    if (wanted("idle")) idleAndTeardown();
 
     unlink("vantrel-bench.log");
     if (chdir("/") == 0) rmdir(directory);

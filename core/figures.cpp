@@ -7,23 +7,26 @@ namespace {
 
 Figures g_figures;
 
+struct Entry {
+    const char* name;
+    std::atomic<uint32_t> Figures::*member;
+};
+
+const Entry kEntries[] = {
+    {"heartbeatIntervalSeconds", &Figures::heartbeatIntervalSeconds},
+    {"silenceLimitSeconds", &Figures::silenceLimitSeconds},
+    {"threadShutdownWaitMs", &Figures::threadShutdownWaitMs},
+    {"readerReceiveWaitMs", &Figures::readerReceiveWaitMs},
+    {"processStartPauseMs", &Figures::processStartPauseMs},
+    {"processExitWaitMs", &Figures::processExitWaitMs},
+    {"gameRunningPollMs", &Figures::gameRunningPollMs},
+    {"gameRunningPollCount", &Figures::gameRunningPollCount},
+    {"closeStopGraceMs", &Figures::closeStopGraceMs},
+    {"stopGraceMs", &Figures::stopGraceMs},
+};
+
 std::atomic<uint32_t>* figureByName(Figures& f, const char* name) {
-    struct Entry {
-        const char* name;
-        std::atomic<uint32_t> Figures::*member;
-    };
-    static const Entry entries[] = {
-        {"heartbeatIntervalSeconds", &Figures::heartbeatIntervalSeconds},
-        {"silenceLimitSeconds", &Figures::silenceLimitSeconds},
-        {"threadShutdownWaitMs", &Figures::threadShutdownWaitMs},
-        {"processStartPauseMs", &Figures::processStartPauseMs},
-        {"processExitWaitMs", &Figures::processExitWaitMs},
-        {"gameRunningPollMs", &Figures::gameRunningPollMs},
-        {"gameRunningPollCount", &Figures::gameRunningPollCount},
-        {"closeStopGraceMs", &Figures::closeStopGraceMs},
-        {"stopGraceMs", &Figures::stopGraceMs},
-    };
-    for (const Entry& e : entries)
+    for (const Entry& e : kEntries)
         if (std::strcmp(name, e.name) == 0) return &(f.*e.member);
     return nullptr;
 }
@@ -43,17 +46,8 @@ bool setFigure(const char* name, uint32_t value) {
 }
 
 void resetFigures() {
-    Figures& f = figures();
     const Figures shipped;
-    f.heartbeatIntervalSeconds = shipped.heartbeatIntervalSeconds.load();
-    f.silenceLimitSeconds = shipped.silenceLimitSeconds.load();
-    f.threadShutdownWaitMs = shipped.threadShutdownWaitMs.load();
-    f.processStartPauseMs = shipped.processStartPauseMs.load();
-    f.processExitWaitMs = shipped.processExitWaitMs.load();
-    f.gameRunningPollMs = shipped.gameRunningPollMs.load();
-    f.gameRunningPollCount = shipped.gameRunningPollCount.load();
-    f.closeStopGraceMs = shipped.closeStopGraceMs.load();
-    f.stopGraceMs = shipped.stopGraceMs.load();
+    for (const Entry& e : kEntries) (g_figures.*e.member).store((shipped.*e.member).load());
 }
 }  // namespace testing
 

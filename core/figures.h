@@ -15,6 +15,7 @@ struct Figures {
     std::atomic<uint32_t> heartbeatIntervalSeconds{25};  // between an agent's heartbeats
     std::atomic<uint32_t> silenceLimitSeconds{150};      // a peer silent this long is lost
     std::atomic<uint32_t> threadShutdownWaitMs{3000};    // an agent's wait for each thread
+    std::atomic<uint32_t> readerReceiveWaitMs{20};       // an agent's receive that waits itself
     std::atomic<uint32_t> processStartPauseMs{5000};     // each of the two pauses of a start
     std::atomic<uint32_t> processExitWaitMs{20000};      // waiting for a game to exit by name
     std::atomic<uint32_t> gameRunningPollMs{250};        // a new game waits for the old one ...

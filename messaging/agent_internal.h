@@ -50,6 +50,12 @@ struct ReceivedBytes {
     // How many whole messages buffered behind the next one to hand over were
     // already answered: their REPLYs left in one send with an earlier one's.
     size_t answeredAhead = 0;
+    // Whether the next message's first bytes are awaited in the receive
+    // itself for a moment (set after bytes arrived, on a handle whose
+    // receives can wait).
+    bool lingering = false;
+    // Whether lastArrivalTick was taken since bytes last arrived.
+    bool arrivalStamped = false;
 };
 
 struct AgentCore {
@@ -64,6 +70,9 @@ struct AgentCore {
     // host's number, which names the connection in the log.
     std::atomic<SocketHandle> socket{kInvalidSocket};
     std::atomic<SocketHandle> hostSocket{kInvalidSocket};
+    // Whether a receive on `socket` can wait by itself (set before the
+    // threads start).
+    bool receiveCanWait = false;
     boost::shared_ptr<Mutex> mutex;  // guards `outgoing` and the sends into the socket
     OutgoingQueue outgoing;
     std::atomic<int32_t> isRunning{0};
@@ -82,8 +91,9 @@ struct AgentCore {
     // bytes were queued or the agent stops (reset by that thread).
     Interrupter readerWake;
     Interrupter writerWake;
-    // The reading thread's clock reading at the last byte that arrived, for
-    // the silence limit of a message under way.
+    // The reading thread's clock reading at the last bytes that arrived (read
+    // when a message under way first had to wait after them), for the silence
+    // limit.
     std::atomic<uint32_t> lastArrivalTick{0};
     // What the payload buffer of the message being read holds now (0 between
     // messages): memory follows the bytes that arrived, not the announcement.

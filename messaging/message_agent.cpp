@@ -132,6 +132,7 @@ VANTREL_API int32_t VantrelMessageAgent_Start(VantrelMessageAgentHandle agent, V
         }
         Drux::socketSetNonBlocking(own);
         Drux::socketSetNoDelay(own);
+        started.receiveCanWait = Drux::socketSetReceiveWait(own, Drux::figures().readerReceiveWaitMs.load());
         // All before the threads start: their loops run only while isRunning is 1.
         started.socket.store(own);
         started.hostSocket.store(socket);

@@ -42,11 +42,17 @@ void agentCloseConnection(AgentCore& agent) { socketShutdown(agent.socket.load()
 
 int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool messageStarted, size_t* received) {
     const SocketHandle socket = agent.socket.load();
+    ReceivedBytes& in = agent.received;
     bool stopping = false;
-    // Between messages the connection is mostly idle: waiting first saves a
-    // receive that would find nothing. Within a message the bytes are mostly
-    // there already.
-    bool waitFirst = !messageStarted;
+    // Between messages a connection that has just carried one mostly carries
+    // the next within moments (an answer, the rest of a burst): the receive
+    // itself waits for it a short while, one system call where a wait and a
+    // receive would take two. An idle connection is waited on together with
+    // the agent's stop signal, without limit, and so is every connection
+    // once that short while has passed. Within a message the bytes are
+    // mostly there already.
+    bool linger = !messageStarted && in.lingering && agent.isRunning.load() == 1;
+    bool waitFirst = !messageStarted && !linger;
     for (;;) {
         if (waitFirst) {
             waitFirst = false;
@@ -54,9 +60,13 @@ int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool mes
             if (waitSocket(socket, kSocketReadable, agent.readerWake, -1, &ready) == SocketWait::Interrupted)
                 stopping = true;
         }
-        switch (socketReceiveSome(socket, buffer, length, received)) {
+        const IoResult result = linger ? socketReceiveWaiting(socket, buffer, length, received)
+                                       : socketReceiveSome(socket, buffer, length, received);
+        linger = false;
+        switch (result) {
             case IoResult::Done:
-                agent.lastArrivalTick.store(tickMilliseconds());
+                in.arrivalStamped = false;
+                in.lingering = agent.receiveCanWait;
                 return 1;
             case IoResult::Closed:
                 logReadFailure(false);
@@ -65,6 +75,7 @@ int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool mes
                 logReadFailure(lastSocketError() == connectionResetErrorCode());
                 return 0;
             case IoResult::WouldBlock:
+                in.lingering = false;
                 break;
         }
         // The stop was seen and one more receive made, so that a connection
@@ -72,6 +83,12 @@ int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool mes
         if (stopping) return 0;
         int timeoutMs = -1;
         if (messageStarted) {
+            // The clock is read only when a message has to wait for its
+            // bytes: that moment stands for the last arrival.
+            if (!in.arrivalStamped) {
+                agent.lastArrivalTick.store(tickMilliseconds());
+                in.arrivalStamped = true;
+            }
             const int64_t limitMs = static_cast<int64_t>(figures().silenceLimitSeconds.load()) * 1000;
             const int64_t silentMs = static_cast<int32_t>(tickMilliseconds() - agent.lastArrivalTick.load());
             if (silentMs >= limitMs) {

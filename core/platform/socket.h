@@ -49,8 +49,15 @@ struct ByteSpan {
     size_t length;
 };
 enum class IoResult { Done, WouldBlock, Closed, Failed };
-// Agent sockets are used non-blocking: sends never block a thread of ours.
+// Makes sends and socketReceiveSome on an agent's handle never block a thread
+// of ours. Windows puts the socket in non-blocking mode; POSIX passes
+// MSG_DONTWAIT on every such call instead and leaves the descriptor, whose
+// mode is shared with the host's handle, as it is.
 bool socketSetNonBlocking(SocketHandle socket);
+// Lets socketReceiveWaiting wait up to `milliseconds` for bytes (the handle's
+// receive time-out). False where a receive on the handle cannot wait: a
+// descriptor the host made non-blocking, and every agent handle on Windows.
+bool socketSetReceiveWait(SocketHandle socket, uint32_t milliseconds);
 // Sets TCP_NODELAY (the agent sets it on every socket it is given).
 bool socketSetNoDelay(SocketHandle socket);
 // One gather send of as much of parts[0..count) as the socket takes now, in
@@ -62,6 +69,11 @@ IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count
 // Done with *received > 0; WouldBlock; Closed after the peer's orderly close;
 // Failed (reset or other error; lastSocketError() tells). Retries EINTR.
 IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, size_t* received);
+// One receive that itself waits for bytes, up to the time socketSetReceiveWait
+// set: results as socketReceiveSome, WouldBlock when that time passed. One
+// system call where a wait and a receive would take two; nothing but bytes,
+// the peer or that time ends it, so it is only for short waits.
+IoResult socketReceiveWaiting(SocketHandle socket, void* buffer, size_t length, size_t* received);
 // Interest and readiness bits for waitSocket.
 constexpr unsigned kSocketReadable = 1, kSocketWritable = 2;
 // Waits until the socket is ready for any of `interest`, the interrupter is

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -42,6 +43,19 @@ bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 // At most this many pieces go into one sendmsg (well under IOV_MAX).
 constexpr size_t kMaxSendParts = 64;
+
+// One receive with the given flags: EINTR retried, EAGAIN read as WouldBlock.
+IoResult receiveWith(SocketHandle socket, void* buffer, size_t length, int flags, size_t* received) {
+    *received = 0;
+    ssize_t n;
+    do {
+        n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1) : ::recv(socket, buffer, length, flags);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return wouldBlock(errno) ? IoResult::WouldBlock : IoResult::Failed;
+    if (n == 0) return length == 0 ? IoResult::Done : IoResult::Closed;
+    *received = static_cast<size_t>(n);
+    return IoResult::Done;
+}
 
 }  // namespace
 
@@ -134,8 +148,18 @@ uint16_t socketLocalPort(SocketHandle socket) {
 }
 
 bool socketSetNonBlocking(SocketHandle socket) {
+    // Every send and non-waiting receive passes MSG_DONTWAIT; the descriptor's
+    // own mode stays blocking, so socketReceiveWaiting can wait on it.
+    return ::fcntl(socket, F_GETFL) >= 0;
+}
+
+bool socketSetReceiveWait(SocketHandle socket, uint32_t milliseconds) {
+    timeval wait{};
+    wait.tv_sec = static_cast<time_t>(milliseconds / 1000);
+    wait.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
+    if (::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) return false;
     const int flags = ::fcntl(socket, F_GETFL);
-    return flags >= 0 && ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
+    return flags >= 0 && (flags & O_NONBLOCK) == 0;
 }
 
 bool socketSetNoDelay(SocketHandle socket) { return setNoDelay(socket); }
@@ -166,11 +190,12 @@ IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count
     message.msg_iov = pieces;
     message.msg_iovlen = used;
     ssize_t n;
-    // MSG_DONTWAIT as well as O_NONBLOCK: the call never blocks even on a
-    // descriptor whose flags someone else changed back.
+    // MSG_DONTWAIT: the call never blocks, whatever the descriptor's mode. One
+    // piece goes through send, which spares the kernel reading a vector.
     do {
         n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1)
-                                              : ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+            : used == 1 ? ::send(socket, pieces[0].iov_base, pieces[0].iov_len, MSG_NOSIGNAL | MSG_DONTWAIT)
+                        : ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return wouldBlock(errno) ? IoResult::WouldBlock : IoResult::Failed;
     *sent = static_cast<size_t>(n);
@@ -178,15 +203,12 @@ IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count
 }
 
 IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, size_t* received) {
-    *received = 0;
-    ssize_t n;
-    do {
-        n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1) : ::recv(socket, buffer, length, MSG_DONTWAIT);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return wouldBlock(errno) ? IoResult::WouldBlock : IoResult::Failed;
-    if (n == 0) return length == 0 ? IoResult::Done : IoResult::Closed;
-    *received = static_cast<size_t>(n);
-    return IoResult::Done;
+    return receiveWith(socket, buffer, length, MSG_DONTWAIT, received);
+}
+
+IoResult socketReceiveWaiting(SocketHandle socket, void* buffer, size_t length, size_t* received) {
+    // The receive time-out ends the wait with EAGAIN, read as WouldBlock.
+    return receiveWith(socket, buffer, length, 0, received);
 }
 
 SocketWait waitSocket(SocketHandle socket, unsigned interest, const Interrupter& interrupter, int timeoutMs,

@@ -129,6 +129,12 @@ bool socketSetNonBlocking(SocketHandle socket) {
     return ::ioctlsocket(socket, FIONBIO, &nonBlocking) == 0;
 }
 
+bool socketSetReceiveWait(SocketHandle, uint32_t) {
+    // Agent handles are non-blocking here (Windows has no per-call flag), so a
+    // receive on them cannot wait: the reader waits on the socket instead.
+    return false;
+}
+
 bool socketSetNoDelay(SocketHandle socket) {
     const BOOL on = TRUE;
     return ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on) == 0;
@@ -176,6 +182,11 @@ IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, siz
     if (n == 0) return length == 0 ? IoResult::Done : IoResult::Closed;
     *received = static_cast<size_t>(n);
     return IoResult::Done;
+}
+
+IoResult socketReceiveWaiting(SocketHandle socket, void* buffer, size_t length, size_t* received) {
+    // Never used on a handle that cannot wait (see socketSetReceiveWait).
+    return socketReceiveSome(socket, buffer, length, received);
 }
 
 SocketWait waitSocket(SocketHandle socket, unsigned interest, const Interrupter& interrupter, int timeoutMs,
