@@ -8,8 +8,10 @@
  * SendMessage from any thread; the socket's owner closes the socket; Delete.
  *
  * The socket handed to Start stays the host's: the agent works on its own
- * duplicate of it, which it makes non-blocking (on POSIX the two handles share
- * that setting) and closes itself once its threads have ended. From the start
+ * duplicate of it and closes that itself once its threads have ended. On
+ * Windows the duplicate is made non-blocking; on POSIX the two handles share
+ * their settings, so the agent leaves the blocking mode alone and sets a
+ * receive time-out of 20 ms (SO_RCVTIMEO) instead. From the start
  * on, the host neither reads from nor writes to its handle. It may shut the
  * connection down (the agent then sees it end) and close its handle at any
  * time, before or after Delete: Delete returns promptly either way, and the
