@@ -1,8 +1,8 @@
 // One message agent seen from a raw socket on the other end: the bytes on the
 // wire, header validation, the reply rule, the ways a connection ends, the
-// heartbeat schedule (on a moved clock), concurrent senders and deletion.
+// heartbeat schedule (on a moved clock), concurrent senders, deletion, and a
+// flood of bad bytes that cannot flood the log.
 #include <boost/weak_ptr.hpp>
-#include <future>
 #include <thread>
 
 #include "core/figures.h"
@@ -170,7 +170,8 @@ TEST_F(MessageAgentTest, RefusalsAreLoggedAndChangeNothing) {
 }
 
 TEST_F(MessageAgentTest, HeartbeatsFollowTheClockAndTheFlagAndDeletionLeavesAStuckReaderItsState) {
-    RawPeerAgent peer;
+    Gate gate;
+    RawPeerAgent peer([&gate](int32_t, const char*) { gate.pass(); });
     // Whole seconds are compared, so 23.5 s is short of the interval whatever
     // the sub-second phase, and 2 s more always completes it.
     for (int round = 0; round < 2; ++round) {
@@ -193,21 +194,8 @@ TEST_F(MessageAgentTest, HeartbeatsFollowTheClockAndTheFlagAndDeletionLeavesAStu
     // A callback that is still running when the deletion gives up its wait
     // keeps the agent's state (and its socket) until it returns; the message
     // that arrives meanwhile is dropped, not answered.
-    std::promise<void> entered, release;
-    std::shared_future<void> released = release.get_future().share();
-    struct Blocker {
-        std::promise<void>* entered;
-        std::shared_future<void> released;
-        static int32_t callback(void* self, int32_t, const char*) {
-            auto* blocker = static_cast<Blocker*>(self);
-            blocker->entered->set_value();
-            blocker->released.wait();
-            return 1;
-        }
-    } blocker{&entered, released};
-    VantrelMessageAgent_SetMessageArrivedCallback(peer.agent, &blocker, &Blocker::callback);
     sendRaw(peer.remote, messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED));
-    entered.get_future().wait();
+    gate.waitEntered();
     EXPECT_EQ(kReply, readBytes(peer.remote, 16));
     Drux::testing::figures().threadShutdownWaitMs = 50;
     const boost::weak_ptr<Drux::AgentCore> state = peer.agent->core;
@@ -216,7 +204,7 @@ TEST_F(MessageAgentTest, HeartbeatsFollowTheClockAndTheFlagAndDeletionLeavesAStu
     EXPECT_FALSE(logContains("HeartbeatThread failed"));
     EXPECT_FALSE(state.expired());
     sendRaw(peer.remote, messageBytes(VANTRELMESSAGETYPE_CLOSE));
-    release.set_value();
+    gate.open();
     EXPECT_TRUE(DruxTest::waitUntil([&] { return state.expired(); }));
     // The agent closed its own handle with its state; once the host closes
     // its own, the connection ends, the CLOSE unanswered.
@@ -253,6 +241,39 @@ TEST_F(MessageAgentTest, ConcurrentSendersNeverInterleave) {
         ++perThread[t];
     }
     for (int count : perThread) EXPECT_EQ(kPerThread, count);
+}
+
+TEST_F(MessageAgentTest, FourMebibytesOfInvalidHeadersLeaveABoundedLog) {
+    if (DruxTest::runningUnderWine())
+        GTEST_SKIP() << "reading the flood through Wine's socket layer takes tens of seconds, and the count lines "
+                        "(one per text and second) then pass the bound that a native read keeps";
+    const size_t linesBefore = logLines().size();
+    {
+        RawPeerAgent peer;
+        // Each header fails all three checks: size, version and type.
+        const std::string invalid = headerBytes(99, 7, 1000, 0);
+        std::string flood;
+        for (size_t i = 0; i < 4 * 1024 * 1024 / invalid.size(); ++i) flood += invalid;
+        sendRaw(peer.remote, flood);
+        // A good message behind the flood proves that all of it was read.
+        sendRaw(peer.remote, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "after"));
+        ASSERT_TRUE(peer.recorder.waitForCount(flood.size() / invalid.size() + 1, std::chrono::seconds(60)));
+        const std::vector<std::string> delivered = peer.recorder.messages();
+        EXPECT_EQ(flood.size() / invalid.size() + 1, delivered.size());
+        EXPECT_EQ("11:after", delivered.back());
+    }
+    const std::vector<std::string> lines = logLines();
+    const size_t written = lines.size() - linesBefore;
+    // Unlimited, this would be four lines per header (three checks and the
+    // receipt): over a million lines. Limited, five of each text plus one
+    // count per text and second of reading.
+    EXPECT_LT(written, 200u);
+    size_t counts = 0;
+    for (const std::string& line : lines)
+        if (line.find("\"Invalid message type.\" from this connection were not logged.\n") != std::string::npos)
+            ++counts;
+    EXPECT_GE(counts, 1u);
+    EXPECT_EQ(5, std::count(lines.begin(), lines.end(), "WARNING: Invalid version on incoming message.\n"));
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -67,10 +69,13 @@ inline bool closedByPeer(SocketHandle socket, int quietMs = 5000, std::string* b
 }
 
 // Records every delivered message as "type:payload" ("(null)" for none);
-// usable as a VantrelMessageArrivedCallback.
+// usable as a VantrelMessageArrivedCallback. `before`, when set, runs first on
+// the delivering thread (it may send, probe or block there).
 struct Recorder {
+    using Hook = std::function<void(int32_t type, const char* payload)>;
     static int32_t callback(void* self, int32_t type, const char* payload) {
         auto* recorder = static_cast<Recorder*>(self);
+        if (recorder->before) recorder->before(type, payload);
         std::lock_guard<std::mutex> lock(recorder->mutex);
         recorder->list.push_back(std::to_string(type) + ":" + (payload ? payload : "(null)"));
         return 1;
@@ -79,35 +84,68 @@ struct Recorder {
         std::lock_guard<std::mutex> lock(mutex);
         return list;
     }
-    bool waitForCount(size_t n) const { return DruxTest::waitUntil([&] { return messages().size() >= n; }); }
+    bool waitForCount(size_t n, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) const {
+        return DruxTest::waitUntil(
+            [&] {
+                std::lock_guard<std::mutex> lock(mutex);
+                return list.size() >= n;
+            },
+            limit);
+    }
+    Hook before;
     mutable std::mutex mutex;
     std::vector<std::string> list;
 };
 
-// An agent on one end of a loopback connection whose other end (`remote`) the
-// test drives byte by byte. Torn down in the owners' order: shut down, delete
-// the agent, close.
-struct RawPeerAgent {
-    SocketHandle local = Drux::kInvalidSocket, remote = Drux::socketCreate();
-    VantrelMessageAgentHandle agent = nullptr;
-    Recorder recorder;
+// Holds a delivering thread in pass() until open() (a callback that outlives
+// a deletion's wait).
+struct Gate {
+    void pass() {
+        std::unique_lock<std::mutex> lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return opened; });
+    }
+    void waitEntered() {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return entered; });
+    }
+    void open() {
+        std::lock_guard<std::mutex> lock(mutex);
+        opened = true;
+        changed.notify_all();
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false, opened = false;
+};
 
-    RawPeerAgent() {
-        const SocketHandle listening = Drux::socketCreate();
-        EXPECT_TRUE(Drux::socketBind(listening, 0) && Drux::socketListen(listening));
-        EXPECT_TRUE(Drux::socketConnect(remote, Drux::socketLocalPort(listening)) &&
-                    Drux::socketAccept(listening, &local));
-        Drux::socketClose(listening);
+// An agent on `local`, recording into `recorder`, whose other end (`remote`)
+// the test drives byte by byte: a fresh connection's, or none when the test
+// holds the other end elsewhere. `before` and `ended` are set before the
+// start. Torn down in the owners' order: shut down, delete the agent, close.
+struct RawPeerAgent {
+    explicit RawPeerAgent(Recorder::Hook before = {}) : RawPeerAgent(DruxTest::connectedPair(), std::move(before)) {}
+    RawPeerAgent(SocketHandle socket, boost::function<void()> ended)
+        : RawPeerAgent({Drux::kInvalidSocket, socket}, {}, std::move(ended)) {}
+    RawPeerAgent(std::pair<SocketHandle, SocketHandle> ends, Recorder::Hook before,
+                 boost::function<void()> ended = {})
+        : local(ends.second), remote(ends.first) {
+        recorder.before = std::move(before);
         VantrelMessageAgent_Create(&agent);
         VantrelMessageAgent_SetMessageArrivedCallback(agent, &recorder, &Recorder::callback);
+        agent->core->connectionEnded = std::move(ended);
         EXPECT_EQ(1, VantrelMessageAgent_Start(agent, local));
     }
     ~RawPeerAgent() {
         Drux::socketShutdown(local);
         if (agent != nullptr) VantrelMessageAgent_Delete(&agent);
         Drux::socketClose(local);
-        Drux::socketClose(remote);
+        if (remote != Drux::kInvalidSocket) Drux::socketClose(remote);
     }
+    SocketHandle local, remote;
+    VantrelMessageAgentHandle agent = nullptr;
+    Recorder recorder;
 };
 
 // The lines of `lines` that are exactly one of `wanted`, in file order.

@@ -7,7 +7,10 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "core/platform/socket.h"
 
 namespace DruxTest {
 
@@ -55,6 +58,9 @@ void writeFile(const std::string& path, const std::string& content);
 // passes; returns the last result.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+// A fresh loopback connection: its connecting end, then its accepted end.
+std::pair<Drux::SocketHandle, Drux::SocketHandle> connectedPair();
 
 // The directory that holds the running test program.
 std::string testProgramDirectory();
