@@ -34,6 +34,9 @@ inline std::string messageBytes(int32_t type, const std::string& payload = std::
     return headerBytes(16, 1, type, static_cast<int32_t>(payload.size())) + payload;
 }
 
+// The answer to every message but a REPLY or an INVALID one.
+inline const std::string kReply = messageBytes(VANTRELMESSAGETYPE_REPLY);
+
 inline void sendRaw(SocketHandle socket, const std::string& bytes) {
     for (size_t done = 0, sent = 0; done < bytes.size(); done += sent)
         ASSERT_TRUE(Drux::socketSend(socket, bytes.data() + done, bytes.size() - done, &sent));

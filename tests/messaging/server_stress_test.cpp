@@ -228,7 +228,7 @@ TEST_F(ServerStressTest, TenThousandConnectionsComeAndGoWithResourcesFlat) {
         for (int i = 0; i < kBatch; ++i) batch.push_back(connectTo(port));
         // A reply proves that the server took the connection on.
         for (SocketHandle socket : batch) sendRaw(socket, messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "x"));
-        for (SocketHandle socket : batch) ASSERT_EQ(messageBytes(VANTRELMESSAGETYPE_REPLY), readBytes(socket, 16));
+        for (SocketHandle socket : batch) ASSERT_EQ(kReply, readBytes(socket, 16));
         for (size_t i = 0; i < batch.size(); ++i) {
             // Half leave with a reset instead of an orderly close.
             ASSERT_TRUE(i % 2 == 0 || DruxTest::closeWithReset(batch[i]));

@@ -77,6 +77,24 @@ std::vector<std::string> LoggedTest::logLines() const {
 
 bool LoggedTest::logContains(const std::string& text) const { return logText().find(text) != std::string::npos; }
 
+size_t LoggedTest::logCount(const std::string& text) const {
+    const std::string log = logText();
+    size_t count = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+    return count;
+}
+
+bool LoggedTest::logHasInOrder(const std::vector<std::string>& pieces) const {
+    const std::string log = logText();
+    size_t at = 0;
+    for (const std::string& piece : pieces) {
+        at = log.find(piece, at);
+        if (at == std::string::npos) return false;
+        at += piece.size();
+    }
+    return true;
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path);
     std::ostringstream out;

@@ -40,8 +40,11 @@ protected:
     // The whole log file, and its lines (each with its "\n" where written).
     std::string logText() const;
     std::vector<std::string> logLines() const;
-    // Whether the log holds this exact text somewhere.
+    // Whether the log holds this exact text somewhere; how many times; and
+    // whether it holds every piece, each after the one before.
     bool logContains(const std::string& text) const;
+    size_t logCount(const std::string& text) const;
+    bool logHasInOrder(const std::vector<std::string>& pieces) const;
     std::string logPath() const;
     TempDirectory* directory() { return directory_.get(); }
 
