@@ -179,8 +179,7 @@ TEST(Paths, SplitMakeAndFoldByWindowsRulesOnEverySystem) {
         const char* name;
         std::string joined;
     };
-    const std::string sep(1, Drux::kNativePathSeparator);
-    for (const Join& j : {Join{"/opt/drux", "patcher.dll", "/opt/drux" + sep + "patcher.dll"},
+    for (const Join& j : {Join{"/opt/drux", "patcher.dll", "/opt/drux" + separator + "patcher.dll"},
                           Join{"C:\\Games\\", "a.log", "C:\\Games\\a.log"}, Join{"/", "a.log", "/a.log"},
                           Join{"", "a.log", "a.log"}}) {
         EXPECT_TRUE(Drux::joinPath(made, sizeof made, j.directory, j.name)) << j.directory;

@@ -18,15 +18,11 @@ const std::string kHeartbeat = headerBytes(16, 1, 4, 0);
 
 class MessageAgentTest : public DruxTest::LoggedTest {};
 
-// Answers a GAMECLIENT_LAUNCHED from inside the callback, on the agent that delivered it.
-int32_t echo(void* agent, int32_t type, const char* payload) {
-    if (type == VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED)
-        VantrelMessageAgent_SendMessage(static_cast<VantrelMessageAgentHandle>(agent), 12, payload);
-    return 1;
-}
-
 TEST_F(MessageAgentTest, MessagesAreLittleEndianHeaderAndPayloadAnsweredBeforeTheyAreDelivered) {
-    RawPeerAgent peer;
+    // Answers a GAMECLIENT_LAUNCHED from inside the callback, on the agent that delivered it.
+    RawPeerAgent peer([&peer](int32_t type, const char* payload) {
+        if (type == VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED) VantrelMessageAgent_SendMessage(peer.agent, 12, payload);
+    });
     EXPECT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "abc"));
     EXPECT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, ""));
     EXPECT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CLOSE, nullptr));
@@ -38,7 +34,6 @@ TEST_F(MessageAgentTest, MessagesAreLittleEndianHeaderAndPayloadAnsweredBeforeTh
 
     // A header that arrives in pieces is assembled; the reply leaves before
     // the callback runs, and the callback may send.
-    VantrelMessageAgent_SetMessageArrivedCallback(peer.agent, peer.agent, echo);
     const std::string message = messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "hello");
     for (const auto& [from, length] : {std::pair<size_t, size_t>{0, 10}, {10, 6}, {16, 5}}) {
         sendRaw(peer.remote, message.substr(from, length));

@@ -42,17 +42,21 @@ inline void sendRaw(SocketHandle socket, const std::string& bytes) {
         ASSERT_TRUE(Drux::socketSend(socket, bytes.data() + done, bytes.size() - done, &sent));
 }
 
-// Reads until `count` bytes have arrived, the peer closes or `timeoutMs` of
-// silence passes; returns what arrived.
-inline std::string readBytes(SocketHandle socket, size_t count, int timeoutMs = 5000) {
+// Reads until `count` bytes have arrived, the peer closes (which sets
+// `*closed` when given) or `timeoutMs` of silence passes; returns what arrived.
+inline std::string readBytes(SocketHandle socket, size_t count, int timeoutMs = 5000, bool* closed = nullptr) {
     Drux::Interrupter never;
     std::string bytes;
     std::vector<char> buffer(64 * 1024);
-    size_t received = 0;
-    while (bytes.size() < count && Drux::waitReadable(socket, never, timeoutMs) == Drux::WaitResult::Readable &&
-           Drux::socketReceive(socket, buffer.data(), std::min(buffer.size(), count - bytes.size()), &received) &&
-           received > 0)
-        bytes.append(buffer.data(), received);
+    size_t got = 0;
+    while (bytes.size() < count && Drux::waitReadable(socket, never, timeoutMs) == Drux::WaitResult::Readable) {
+        if (!Drux::socketReceive(socket, buffer.data(), std::min(buffer.size(), count - bytes.size()), &got) ||
+            got == 0) {
+            if (closed != nullptr) *closed = true;
+            break;
+        }
+        bytes.append(buffer.data(), got);
+    }
     return bytes;
 }
 
@@ -62,13 +66,10 @@ inline std::string readAvailable(SocketHandle socket, int quietMs = 50) { return
 // Whether the other end closes the connection before `quietMs` pass without
 // data; what arrived before the close goes to `before` when given.
 inline bool closedByPeer(SocketHandle socket, int quietMs = 5000, std::string* before = nullptr) {
-    Drux::Interrupter never;
-    std::vector<char> buffer(64 * 1024);
-    for (size_t got = 1; Drux::waitReadable(socket, never, quietMs) == Drux::WaitResult::Readable;) {
-        if (!Drux::socketReceive(socket, buffer.data(), buffer.size(), &got) || got == 0) return true;
-        if (before != nullptr) before->append(buffer.data(), got);
-    }
-    return false;
+    bool closed = false;
+    const std::string bytes = readBytes(socket, SIZE_MAX, quietMs, &closed);
+    if (before != nullptr) *before = bytes;
+    return closed;
 }
 
 // Records every delivered message as "type:payload" ("(null)" for none);

@@ -73,12 +73,9 @@ struct Stream {
     // Takes what has arrived by now; false when the server closed the
     // connection (it never closes a live client here) or broke the wire format.
     bool take(SocketHandle socket) {
-        Drux::Interrupter never;
-        std::vector<char> buffer(64 * 1024);
-        for (size_t received = 0; Drux::waitReadable(socket, never, 0) == Drux::WaitResult::Readable;) {
-            if (!Drux::socketReceive(socket, buffer.data(), buffer.size(), &received) || received == 0) return false;
-            pending.append(buffer.data(), received);
-        }
+        bool closed = false;
+        pending += readBytes(socket, SIZE_MAX, 0, &closed);
+        if (closed) return false;
         for (int32_t fields[4]; pending.size() >= 16; pending.erase(0, 16 + static_cast<size_t>(fields[3]))) {
             std::memcpy(fields, pending.data(), 16);
             if (fields[0] != 16 || fields[1] != 1 || fields[3] < 0) return false;
