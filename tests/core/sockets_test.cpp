@@ -50,14 +50,17 @@ TEST(SocketReadiness, ReceiveAndWaitReportEachStateOfAConnection) {
     EXPECT_EQ("hey", std::string(buffer, received));
 
     // Signalled, the interrupter ends every wait until it is reset; resetting
-    // twice changes nothing, and a later signal wakes a wait again.
+    // twice changes nothing, and a later signal wakes a wait again. The
+    // readable-only wait reports the same.
     for (int round = 0; round < 2; ++round) {
         interrupter.signal();
         for (int i = 0; i < 2; ++i)
             EXPECT_EQ(SocketWait::Interrupted, waitSocket(p.ours, Drux::kSocketReadable, interrupter, -1, &ready));
+        EXPECT_EQ(Drux::WaitResult::Interrupted, Drux::waitReadable(p.ours, interrupter, 0));
         interrupter.reset();
         interrupter.reset();
         EXPECT_EQ(SocketWait::TimedOut, waitSocket(p.ours, Drux::kSocketReadable, interrupter, 0, &ready));
+        EXPECT_EQ(Drux::WaitResult::TimedOut, Drux::waitReadable(p.ours, interrupter, 0));
     }
 
     // The peer's orderly close, and a reset.
