@@ -161,16 +161,6 @@ inline std::vector<std::string> linesAmong(const std::vector<std::string>& lines
     return found;
 }
 
-// How many of the server's clients have a running agent. A client is listed
-// a moment before its agent starts, and broadcasts pass over it until then, so
-// a test that broadcasts to every client first waits for them to be served.
-inline size_t servedClients(VantrelServer& server) {
-    std::lock_guard<Drux::StateLock> lock(server.clientsLock);
-    return static_cast<size_t>(std::count_if(server.clients.begin(), server.clients.end(), [](const auto& node) {
-        return node->agent != nullptr && node->agent->core->isRunning.load() == 1;
-    }));
-}
-
 // A listening server whose deliveries go to `recorder`, and raw clients of it
 // that the fixture closes.
 class ServerFixture : public DruxTest::LoggedTest {
@@ -190,12 +180,20 @@ protected:
 
     size_t listed() const { return Drux::serverClientCount(*server); }
 
-    // Connects one raw client and waits until the server has listed it.
+    // Connects one raw client and waits until the server has listed it and
+    // every listed client's agent runs (a client is listed a moment before
+    // its agent starts, and broadcasts pass over it until then).
     SocketHandle connectClient(uint16_t port) {
         const size_t before = listed();
         clients.push_back(Drux::socketCreate());
         EXPECT_TRUE(Drux::socketConnect(clients.back(), port));
-        EXPECT_TRUE(DruxTest::waitUntil([&] { return listed() > before && servedClients(*server) == listed(); }));
+        EXPECT_TRUE(DruxTest::waitUntil([&] {
+            std::lock_guard<Drux::StateLock> lock(server->clientsLock);
+            return server->clients.size() > before &&
+                   std::all_of(server->clients.begin(), server->clients.end(), [](const auto& node) {
+                       return node->agent != nullptr && node->agent->core->isRunning.load() == 1;
+                   });
+        }));
         return clients.back();
     }
 

@@ -66,7 +66,6 @@ protected:
         EXPECT_EQ(1, VantrelProcessHelper_IsProcessRunning(type, &value));
         return value;
     }
-    static bool hasChildren() { return DruxTest::hasChildProcesses(); }
     // Whether an AIR client that this test did not start runs on the machine
     // (the AIR client search is machine-wide, so the test cannot judge it then).
     bool foreignAirClientRuns() {
@@ -116,13 +115,13 @@ TEST_F(ProcessHelper, AStartedProgramGetsItsCommandLineAndDirectoryAndIsStoppedA
     EXPECT_GE(Clock::now() - begin, 190ms);  // the clock counts whole milliseconds
     EXPECT_TRUE(ProcessTest::endsSoon(id));
     EXPECT_EQ(0u, running(VANTRELPROCESSTYPE_GAME));
-    EXPECT_FALSE(hasChildren());
+    EXPECT_FALSE(DruxTest::hasChildProcesses());
 
     // A program that ends by itself reads as ended and leaves no zombie; a stop waits only for its end.
     ASSERT_EQ(1, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, "lifetime=0"));
     EXPECT_NE(id, ProcessHelperState()->gameProcessId.load());
     EXPECT_TRUE(DruxTest::waitUntil([&] { return running(VANTRELPROCESSTYPE_GAME) == 0; }));
-    EXPECT_FALSE(hasChildren());
+    EXPECT_FALSE(DruxTest::hasChildProcesses());
     fs::remove(game + ".exited");
     ASSERT_EQ(1, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, "lifetime=300"));
     started.add(ProcessHelperState()->gameProcessId, game);
