@@ -105,7 +105,7 @@ TEST_F(ProcessHelper, AStartedProgramGetsItsCommandLineAndDirectoryAndIsStoppedA
         EXPECT_EQ("0", run.fields.at("fds"));
     }
     EXPECT_TRUE(logHasInOrder({"INFO: New thread go!\n", "INFO: Starting Process Thread Spinning\n",
-                                           "INFO: StartProcess [VANTRELPROCESSTYPE_GAME] successful\n"}));
+                               "INFO: StartProcess [VANTRELPROCESSTYPE_GAME] successful\n"}));
     EXPECT_EQ(0, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, ""));
     EXPECT_TRUE(logHasInOrder({"ERROR: Process is already running.\n", "ERROR: Process Start: "}));
     EXPECT_EQ(1u, running(VANTRELPROCESSTYPE_GAME));
@@ -142,8 +142,8 @@ TEST_F(ProcessHelper, TheAirClientIsSearchedForByNameWhateverTheLetterCase) {
     const uint32_t id = ProcessHelperState()->airProcessId;
     started.add(id, air);
     EXPECT_TRUE(logHasInOrder({"ERROR: Looking for air at KyrCLient.exe to fill in new proc info, but did not find it.\n",
-                    "INFO: Using registered HWND: 4242 to launch the air client.\n",
-                    "INFO: StartProcess [VANTRELPROCESSTYPE_AIR] successful\n"}));
+                               "INFO: Using registered HWND: 4242 to launch the air client.\n",
+                               "INFO: StartProcess [VANTRELPROCESSTYPE_AIR] successful\n"}));
     EXPECT_EQ((Arguments{"--", "4000"}), ProcessTest::runsOf(air).at(0).args);
     EXPECT_EQ(1, VantrelProcessHelper_StopProcess(VANTRELPROCESSTYPE_AIR, 0));
     EXPECT_TRUE(ProcessTest::endsSoon(id));
@@ -239,7 +239,7 @@ TEST_F(ProcessHelper, BadInputAndCallsWithoutTheRecordAreLoggedAndKeepTheRecord)
     // "No such file": code 2 on both systems, with the system's own text.
     Drux::restoreLastError(Drux::SystemError{2});
     EXPECT_TRUE(logHasInOrder({"INFO: [VantrelAgent_DebugLoop] " + Drux::lastErrorText(),
-                                           "ERROR: Failed to start process.\n", "ERROR: Process Start: 2\n"}));
+                               "ERROR: Failed to start process.\n", "ERROR: Process Start: 2\n"}));
     EXPECT_EQ(0u, ProcessHelperState()->gameProcessId.load());
 
     EXPECT_EQ(1, VantrelProcessHelper_KillProcessByName(nullptr));
@@ -268,8 +268,7 @@ TEST_F(ProcessHelper, BareFileNamesAreLookedForBesideTheHostExecutable) {
     ASSERT_EQ(1, VantrelProcessHelper_Init("no-launcher", "no-air", "no-game"));
     EXPECT_EQ(0, VantrelProcessHelper_AllFilesExist());
     EXPECT_TRUE(logHasInOrder({"ERROR: The file [no-launcher] does not exist.",
-                                          "ERROR: The file [no-air] does not exist.",
-                                          "ERROR: The file [no-game] does not exist."}));
+                               "ERROR: The file [no-air] does not exist.", "ERROR: The file [no-game] does not exist."}));
     const std::string present = path(onlyHere);
     ASSERT_EQ(1, VantrelProcessHelper_Init(present.c_str(), present.c_str(), present.c_str()));
     EXPECT_EQ(1, VantrelProcessHelper_AllFilesExist());
