@@ -190,7 +190,7 @@ TEST_F(MessageAgentTest, HeartbeatsFollowTheClockAndTheFlagAndDeletionLeavesAStu
     // keeps the agent's state (and its socket) until it returns; the message
     // that arrives meanwhile is dropped, not answered.
     sendRaw(peer.remote, messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED));
-    gate.waitEntered();
+    ASSERT_TRUE(gate.waitEntered());
     EXPECT_EQ(kReply, readBytes(peer.remote, 16));
     Drux::testing::figures().threadShutdownWaitMs = 50;
     const boost::weak_ptr<Drux::AgentCore> state = peer.agent->core;

@@ -110,9 +110,9 @@ struct Gate {
         changed.notify_all();
         changed.wait(lock, [&] { return opened; });
     }
-    void waitEntered() {
+    bool waitEntered() {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return entered; });
+        return changed.wait_for(lock, std::chrono::seconds(5), [&] { return entered; });
     }
     void open() {
         std::lock_guard<std::mutex> lock(mutex);

@@ -122,7 +122,7 @@ TEST_F(ServerTest, ACallbackThatOutlivesTheDeletionFindsTheServerStopped) {
     const uint16_t port = startServer();
     const SocketHandle client = connectClient(port);
     sendRaw(client, messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "x"));
-    gate.waitEntered();
+    ASSERT_TRUE(gate.waitEntered());
 
     const boost::weak_ptr<VantrelServer> record = server->self;
     // Once a second client is listed, the accept thread has finished starting
