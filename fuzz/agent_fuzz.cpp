@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -19,9 +18,7 @@
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) std::abort();
-}
+using FuzzModel::check;
 
 struct Deliveries {
     static int32_t callback(void* self, int32_t type, const char* payload) {

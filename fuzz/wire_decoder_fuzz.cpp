@@ -2,19 +2,12 @@
 // carry and encode back to the same bytes, validation yields the header's own
 // type exactly when size, version and type are all acceptable, and framing a
 // stream by the announced payload lengths agrees with the model.
-#include <cstdlib>
 #include <cstring>
 
 #include "fuzz/wire_model.h"
 #include "messaging/wire_format.h"
 
-namespace {
-
-void check(bool condition) {
-    if (!condition) std::abort();
-}
-
-}  // namespace
+using FuzzModel::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // One limiter for the whole input, as one connection has one.
@@ -36,9 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(type == (acceptable ? header.type : VANTRELMESSAGETYPE_INVALID));
 
         if (header.payloadLength > 0) {
-            if (header.payloadLength > Drux::wire::kMaxPayloadBytes) break;
-            if (size - at < static_cast<size_t>(header.payloadLength)) break;
-            at += static_cast<size_t>(header.payloadLength);
+            const size_t length = static_cast<size_t>(header.payloadLength);
+            if (header.payloadLength > Drux::wire::kMaxPayloadBytes || size - at < length) break;
+            at += length;
         }
         check(delivered < model.delivered.size() && model.delivered[delivered].type == type);
         ++delivered;

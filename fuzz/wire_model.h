@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +13,11 @@
 #include "messaging/wire_format.h"
 
 namespace FuzzModel {
+
+// A fuzz target's verdict: a broken rule ends the run as a crash, with its input kept.
+inline void check(bool condition) {
+    if (!condition) std::abort();
+}
 
 struct Delivery {
     int32_t type;

@@ -18,7 +18,7 @@ namespace {
 
 using DruxTest::readFile;
 
-TEST(Log, WritesOnlyBetweenInitAndRemoveAndKeepsTextAsGiven) {
+TEST(Log, WritesOnlyBetweenInitAndRemoveKeepsTextAsGivenAndStaysClosedBetweenLines) {
     DruxTest::TempDirectory directory;
     EXPECT_EQ(Vantrel_Log(0, "nobody listens\n"), 1);
     Drux::LogError("nor here\n");
@@ -48,12 +48,8 @@ TEST(Log, WritesOnlyBetweenInitAndRemoveAndKeepsTextAsGiven) {
     EXPECT_EQ(Vantrel_Init("blocked"), 1);
     EXPECT_EQ(LogPrintf("%s", "dropped\n"), 0);
     EXPECT_EQ(Vantrel_Remove(), 1);
-}
 
-class LogLines : public DruxTest::LoggedTest {};
-
-TEST(Log, TheFileStaysClosedBetweenLinesSoItCanBeMovedOrDeleted) {
-    DruxTest::TempDirectory directory;
+    // The file stays closed between lines, so it can be moved or deleted.
     ASSERT_EQ(Vantrel_Init("moved"), 1);
     const std::string path = directory.file("vantrel-moved.log");
     std::filesystem::rename(path, directory.file("kept.log"));
@@ -64,6 +60,8 @@ TEST(Log, TheFileStaysClosedBetweenLinesSoItCanBeMovedOrDeleted) {
     EXPECT_EQ(readFile(directory.file("kept.log")), "INFO: vantrel [moved] initializing...\n");
     EXPECT_EQ(readFile(path), "WARNING: after the deletion\nINFO: vantrel exiting...\n");
 }
+
+class LogLines : public DruxTest::LoggedTest {};
 
 TEST_F(LogLines, InnerTextsLastErrorsAndEscapedExceptionsMakeTheirLines) {
     Drux::LogWarningF(8, "%s-%d\n", "abcdef", 42);  // cut lines lose their line end and run together

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <filesystem>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "core/figures.h"
 #include "core/platform/bounded_string.h"
@@ -174,17 +176,11 @@ TEST(Paths, SplitMakeAndFoldByWindowsRulesOnEverySystem) {
 
     // Joining adds a separator only where the directory lacks one, and a cut
     // result is refused (it could name another file).
-    struct Join {
-        const char* directory;
-        const char* name;
-        std::string joined;
-    };
-    const std::string sep(1, Drux::kNativePathSeparator);
-    for (const Join& j : {Join{"/opt/drux", "patcher.dll", "/opt/drux" + sep + "patcher.dll"},
-                          Join{"C:\\Games\\", "a.log", "C:\\Games\\a.log"}, Join{"/", "a.log", "/a.log"},
-                          Join{"", "a.log", "a.log"}}) {
-        EXPECT_TRUE(Drux::joinPath(made, sizeof made, j.directory, j.name)) << j.directory;
-        EXPECT_EQ(std::string(made), j.joined);
+    for (const auto& [directory, name, joined] : std::vector<std::tuple<const char*, const char*, std::string>>{
+             {"/opt/drux", "patcher.dll", "/opt/drux" + separator + "patcher.dll"},
+             {"C:\\Games\\", "a.log", "C:\\Games\\a.log"}, {"/", "a.log", "/a.log"}, {"", "a.log", "a.log"}}) {
+        EXPECT_TRUE(Drux::joinPath(made, sizeof made, directory, name)) << directory;
+        EXPECT_EQ(std::string(made), joined);
     }
     EXPECT_FALSE(Drux::joinPath(made, 8, "/opt/drux", "x"));
     EXPECT_STREQ(made, "/opt/dr");

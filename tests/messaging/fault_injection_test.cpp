@@ -1,9 +1,6 @@
 // Failures injected at the platform seam: each is told in the log (or retried,
 // as the system's own would be) and the library goes on working.
 
-#include <algorithm>
-#include <cstring>
-
 #include "core/platform/fault_injection.h"
 #include "messaging/server_internal.h"
 #include "messaging_test_support.h"
@@ -15,18 +12,13 @@ using Drux::Fault;
 
 namespace {
 
-const std::string kReply = headerBytes(16, 1, 5, 0);
-
+// Bytes go on the wire with a plain send, not the library's, so that an armed
+// fault is used by the code under test only.
 class FaultInjectionTest : public ServerFixture {
 protected:
     void TearDown() override {
         Drux::testing::clearFaults();
         ServerFixture::TearDown();
-    }
-    // Bytes put on the wire without the library's send, so that an armed
-    // fault is used by the code under test only.
-    static void sendPlain(SocketHandle socket, const std::string& bytes) {
-        ASSERT_TRUE(DruxTest::sendPlain(socket, bytes));
     }
 };
 
@@ -35,13 +27,11 @@ TEST_F(FaultInjectionTest, ARefusedAcceptIsLoggedAndTheNextAcceptTakesTheConnect
     Drux::testing::failNext(Fault::Accept, 2);
     const SocketHandle client = Drux::socketCreate();
     ASSERT_TRUE(Drux::socketConnect(client, port));
-    sendPlain(client, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "hi"));
+    ASSERT_TRUE(DruxTest::sendPlain(client, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "hi")));
     EXPECT_EQ(kReply, readBytes(client, kReply.size()));
     ASSERT_TRUE(recorder.waitForCount(1));
     EXPECT_EQ(0u, Drux::testing::faultsLeft(Fault::Accept));
-    const auto lines = logLines();
-    EXPECT_EQ(2, std::count(lines.begin(), lines.end(),
-                            "WARNING: Failed to accept a connection; the server goes on listening.\n"));
+    EXPECT_EQ(2u, logCount("WARNING: Failed to accept a connection; the server goes on listening.\n"));
     Drux::socketClose(client);
 }
 
@@ -86,7 +76,7 @@ TEST_F(FaultInjectionTest, ShortSendsAndInterruptedCallsStillCarryWholeMessages)
     // The reader waits for the socket already; its receive of the message
     // is interrupted and made again.
     Drux::testing::failNext(Fault::Interrupted, 1);
-    sendPlain(peer.remote, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "whole"));
+    ASSERT_TRUE(DruxTest::sendPlain(peer.remote, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "whole")));
     ASSERT_TRUE(peer.recorder.waitForCount(1));
     EXPECT_EQ(0u, Drux::testing::faultsLeft(Fault::Interrupted));
     EXPECT_EQ(std::vector<std::string>{"11:whole"}, peer.recorder.messages());
@@ -103,7 +93,8 @@ TEST_F(FaultInjectionTest, AFailedPayloadAllocationEndsThatConnectionOnly) {
         const SocketHandle lost = Drux::socketCreate();
         ASSERT_TRUE(Drux::socketConnect(lost, port));
         Drux::testing::failNext(Fault::Allocation, 1);
-        sendPlain(lost, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, std::string(length, 'l')));
+        ASSERT_TRUE(
+            DruxTest::sendPlain(lost, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, std::string(length, 'l'))));
         const std::string line = "WARNING: Unable to obtain " + std::to_string(length) +
                                  " bytes for a message payload; closing the connection.\n";
         ASSERT_TRUE(DruxTest::waitUntil([&] { return logContains(line); }));
@@ -111,7 +102,7 @@ TEST_F(FaultInjectionTest, AFailedPayloadAllocationEndsThatConnectionOnly) {
     }
     const SocketHandle kept = Drux::socketCreate();
     ASSERT_TRUE(Drux::socketConnect(kept, port));
-    sendPlain(kept, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "kept"));
+    ASSERT_TRUE(DruxTest::sendPlain(kept, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "kept")));
     EXPECT_EQ(kReply, readBytes(kept, kReply.size()));
     ASSERT_TRUE(recorder.waitForCount(1));
     EXPECT_EQ(std::vector<std::string>{"11:kept"}, recorder.messages());

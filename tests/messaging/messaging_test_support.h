@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,22 +34,29 @@ inline std::string messageBytes(int32_t type, const std::string& payload = std::
     return headerBytes(16, 1, type, static_cast<int32_t>(payload.size())) + payload;
 }
 
+// The answer to every message but a REPLY or an INVALID one.
+inline const std::string kReply = messageBytes(VANTRELMESSAGETYPE_REPLY);
+
 inline void sendRaw(SocketHandle socket, const std::string& bytes) {
     for (size_t done = 0, sent = 0; done < bytes.size(); done += sent)
         ASSERT_TRUE(Drux::socketSend(socket, bytes.data() + done, bytes.size() - done, &sent));
 }
 
-// Reads until `count` bytes have arrived, the peer closes or `timeoutMs` of
-// silence passes; returns what arrived.
-inline std::string readBytes(SocketHandle socket, size_t count, int timeoutMs = 5000) {
+// Reads until `count` bytes have arrived, the peer closes (which sets
+// `*closed` when given) or `timeoutMs` of silence passes; returns what arrived.
+inline std::string readBytes(SocketHandle socket, size_t count, int timeoutMs = 5000, bool* closed = nullptr) {
     Drux::Interrupter never;
     std::string bytes;
     std::vector<char> buffer(64 * 1024);
-    size_t received = 0;
-    while (bytes.size() < count && Drux::waitReadable(socket, never, timeoutMs) == Drux::WaitResult::Readable &&
-           Drux::socketReceive(socket, buffer.data(), std::min(buffer.size(), count - bytes.size()), &received) &&
-           received > 0)
-        bytes.append(buffer.data(), received);
+    size_t got = 0;
+    while (bytes.size() < count && Drux::waitReadable(socket, never, timeoutMs) == Drux::WaitResult::Readable) {
+        if (!Drux::socketReceive(socket, buffer.data(), std::min(buffer.size(), count - bytes.size()), &got) ||
+            got == 0) {
+            if (closed != nullptr) *closed = true;
+            break;
+        }
+        bytes.append(buffer.data(), got);
+    }
     return bytes;
 }
 
@@ -57,20 +66,20 @@ inline std::string readAvailable(SocketHandle socket, int quietMs = 50) { return
 // Whether the other end closes the connection before `quietMs` pass without
 // data; what arrived before the close goes to `before` when given.
 inline bool closedByPeer(SocketHandle socket, int quietMs = 5000, std::string* before = nullptr) {
-    Drux::Interrupter never;
-    std::vector<char> buffer(64 * 1024);
-    for (size_t got = 1; Drux::waitReadable(socket, never, quietMs) == Drux::WaitResult::Readable;) {
-        if (!Drux::socketReceive(socket, buffer.data(), buffer.size(), &got) || got == 0) return true;
-        if (before != nullptr) before->append(buffer.data(), got);
-    }
-    return false;
+    bool closed = false;
+    const std::string bytes = readBytes(socket, SIZE_MAX, quietMs, &closed);
+    if (before != nullptr) *before = bytes;
+    return closed;
 }
 
 // Records every delivered message as "type:payload" ("(null)" for none);
-// usable as a VantrelMessageArrivedCallback.
+// usable as a VantrelMessageArrivedCallback. `before`, when set, runs first on
+// the delivering thread (it may send, probe or block there).
 struct Recorder {
+    using Hook = std::function<void(int32_t type, const char* payload)>;
     static int32_t callback(void* self, int32_t type, const char* payload) {
         auto* recorder = static_cast<Recorder*>(self);
+        if (recorder->before) recorder->before(type, payload);
         std::lock_guard<std::mutex> lock(recorder->mutex);
         recorder->list.push_back(std::to_string(type) + ":" + (payload ? payload : "(null)"));
         return 1;
@@ -79,35 +88,68 @@ struct Recorder {
         std::lock_guard<std::mutex> lock(mutex);
         return list;
     }
-    bool waitForCount(size_t n) const { return DruxTest::waitUntil([&] { return messages().size() >= n; }); }
+    bool waitForCount(size_t n, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) const {
+        return DruxTest::waitUntil(
+            [&] {
+                std::lock_guard<std::mutex> lock(mutex);
+                return list.size() >= n;
+            },
+            limit);
+    }
+    Hook before;
     mutable std::mutex mutex;
     std::vector<std::string> list;
 };
 
-// An agent on one end of a loopback connection whose other end (`remote`) the
-// test drives byte by byte. Torn down in the owners' order: shut down, delete
-// the agent, close.
-struct RawPeerAgent {
-    SocketHandle local = Drux::kInvalidSocket, remote = Drux::socketCreate();
-    VantrelMessageAgentHandle agent = nullptr;
-    Recorder recorder;
+// Holds a delivering thread in pass() until open() (a callback that outlives
+// a deletion's wait).
+struct Gate {
+    void pass() {
+        std::unique_lock<std::mutex> lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return opened; });
+    }
+    bool waitEntered() {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(5), [&] { return entered; });
+    }
+    void open() {
+        std::lock_guard<std::mutex> lock(mutex);
+        opened = true;
+        changed.notify_all();
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false, opened = false;
+};
 
-    RawPeerAgent() {
-        const SocketHandle listening = Drux::socketCreate();
-        EXPECT_TRUE(Drux::socketBind(listening, 0) && Drux::socketListen(listening));
-        EXPECT_TRUE(Drux::socketConnect(remote, Drux::socketLocalPort(listening)) &&
-                    Drux::socketAccept(listening, &local));
-        Drux::socketClose(listening);
+// An agent on `local`, recording into `recorder`, whose other end (`remote`)
+// the test drives byte by byte: a fresh connection's, or none when the test
+// holds the other end elsewhere. `before` and `ended` are set before the
+// start. Torn down in the owners' order: shut down, delete the agent, close.
+struct RawPeerAgent {
+    explicit RawPeerAgent(Recorder::Hook before = {}) : RawPeerAgent(DruxTest::connectedPair(), std::move(before)) {}
+    RawPeerAgent(SocketHandle socket, boost::function<void()> ended)
+        : RawPeerAgent({Drux::kInvalidSocket, socket}, {}, std::move(ended)) {}
+    RawPeerAgent(std::pair<SocketHandle, SocketHandle> ends, Recorder::Hook before,
+                 boost::function<void()> ended = {})
+        : local(ends.second), remote(ends.first) {
+        recorder.before = std::move(before);
         VantrelMessageAgent_Create(&agent);
         VantrelMessageAgent_SetMessageArrivedCallback(agent, &recorder, &Recorder::callback);
+        agent->core->connectionEnded = std::move(ended);
         EXPECT_EQ(1, VantrelMessageAgent_Start(agent, local));
     }
     ~RawPeerAgent() {
         Drux::socketShutdown(local);
         if (agent != nullptr) VantrelMessageAgent_Delete(&agent);
         Drux::socketClose(local);
-        Drux::socketClose(remote);
+        if (remote != Drux::kInvalidSocket) Drux::socketClose(remote);
     }
+    SocketHandle local, remote;
+    VantrelMessageAgentHandle agent = nullptr;
+    Recorder recorder;
 };
 
 // The lines of `lines` that are exactly one of `wanted`, in file order.
@@ -117,16 +159,6 @@ inline std::vector<std::string> linesAmong(const std::vector<std::string>& lines
     for (const std::string& line : lines)
         if (std::find(wanted.begin(), wanted.end(), line) != wanted.end()) found.push_back(line);
     return found;
-}
-
-// How many of the server's clients have a running agent. A client is listed
-// a moment before its agent starts, and broadcasts pass over it until then, so
-// a test that broadcasts to every client first waits for them to be served.
-inline size_t servedClients(VantrelServer& server) {
-    std::lock_guard<Drux::StateLock> lock(server.clientsLock);
-    return static_cast<size_t>(std::count_if(server.clients.begin(), server.clients.end(), [](const auto& node) {
-        return node->agent != nullptr && node->agent->core->isRunning.load() == 1;
-    }));
 }
 
 // A listening server whose deliveries go to `recorder`, and raw clients of it
@@ -148,12 +180,20 @@ protected:
 
     size_t listed() const { return Drux::serverClientCount(*server); }
 
-    // Connects one raw client and waits until the server has listed it.
+    // Connects one raw client and waits until the server has listed it and
+    // every listed client's agent runs (a client is listed a moment before
+    // its agent starts, and broadcasts pass over it until then).
     SocketHandle connectClient(uint16_t port) {
         const size_t before = listed();
         clients.push_back(Drux::socketCreate());
         EXPECT_TRUE(Drux::socketConnect(clients.back(), port));
-        EXPECT_TRUE(DruxTest::waitUntil([&] { return listed() > before && servedClients(*server) == listed(); }));
+        EXPECT_TRUE(DruxTest::waitUntil([&] {
+            std::lock_guard<Drux::StateLock> lock(server->clientsLock);
+            return server->clients.size() > before &&
+                   std::all_of(server->clients.begin(), server->clients.end(), [](const auto& node) {
+                       return node->agent != nullptr && node->agent->core->isRunning.load() == 1;
+                   });
+        }));
         return clients.back();
     }
 

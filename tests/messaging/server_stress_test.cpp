@@ -2,9 +2,7 @@
 // and clients come and go, thousands of short connections, and a client that
 // never reads. Resources (descriptors, threads, memory) must follow the live
 // connections only.
-#include <poll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,8 +16,8 @@
 #include <set>
 #include <thread>
 
-#include "messaging/server_internal.h"
 #include "messaging_test_support.h"
+#include "support/test_system.h"
 
 using namespace MessagingTest;
 
@@ -65,47 +63,41 @@ std::ostream& operator<<(std::ostream& out, const Resources& r) {
     return out << r.descriptors << " descriptors, " << r.threads << " threads, " << r.residentKiB << " KiB resident";
 }
 
-// Messages of one raw client's stream, as far as complete.
-struct StreamReader {
+// A raw client's stream as far as it has come: the payloads of the
+// broadcasts in arrival order, and how many REPLYs came between them.
+struct Stream {
     std::string pending;
-    std::vector<std::pair<int32_t, std::string>> messages;  // type, payload
+    std::vector<std::string> broadcasts;
+    size_t replies = 0;
 
-    // False when the stream breaks the wire format.
-    bool take(const char* data, size_t length) {
-        pending.append(data, length);
-        while (pending.size() >= 16) {
-            int32_t fields[4];
+    // Takes what has arrived by now; false when the server closed the
+    // connection (it never closes a live client here) or broke the wire format.
+    bool take(SocketHandle socket) {
+        bool closed = false;
+        pending += readBytes(socket, SIZE_MAX, 0, &closed);
+        if (closed) return false;
+        for (int32_t fields[4]; pending.size() >= 16; pending.erase(0, 16 + static_cast<size_t>(fields[3]))) {
             std::memcpy(fields, pending.data(), 16);
             if (fields[0] != 16 || fields[1] != 1 || fields[3] < 0) return false;
-            const size_t total = 16 + static_cast<size_t>(fields[3]);
-            if (pending.size() < total) break;
-            messages.emplace_back(fields[2], pending.substr(16, total - 16));
-            pending.erase(0, total);
+            if (pending.size() < 16 + static_cast<size_t>(fields[3])) break;
+            if (fields[2] == VANTRELMESSAGETYPE_REPLY) ++replies;
+            else broadcasts.push_back(pending.substr(16, static_cast<size_t>(fields[3])));
         }
         return true;
     }
 };
 
-class ServerStressTest : public DruxTest::LoggedTest {
+class ServerStressTest : public ServerFixture {
 protected:
     void SetUp() override {
-        DruxTest::LoggedTest::SetUp();
+        ServerFixture::SetUp();
         // Room for a few thousand descriptors (a fresh machine allows 1024).
         rlimit limit{};
         getrlimit(RLIMIT_NOFILE, &limit);
         limit.rlim_cur = std::max(limit.rlim_cur, std::min<rlim_t>(8192, limit.rlim_max));
         setrlimit(RLIMIT_NOFILE, &limit);
-        ASSERT_EQ(1, VantrelServer_Create(&server));
-        ASSERT_EQ(1, VantrelServer_Start(server, 0));
-        port = Drux::socketLocalPort(server->listenSocket);
+        port = startServer();
     }
-    void TearDown() override {
-        if (server != nullptr) VantrelServer_Delete(&server);
-        DruxTest::LoggedTest::TearDown();
-    }
-    size_t listed() const { return Drux::serverClientCount(*server); }
-
-    VantrelServerHandle server = nullptr;
     uint16_t port = 0;
 };
 
@@ -122,86 +114,6 @@ struct ArrivalLog {
     }
     std::mutex mutex;
     std::map<int, std::vector<int>> arrived;
-};
-
-// The test side of many raw clients: one thread drains every socket with
-// poll, so that no broadcast stalls on an unread client; the test thread adds
-// clients and asks for departures, which this thread carries out.
-class ClientPool {
-public:
-    ~ClientPool() { stop(); }
-    // A joining client comes with its socket, a leaving one without.
-    void add(int id, SocketHandle socket) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.emplace_back(id, socket);
-    }
-    void leave(int id) { add(id, Drux::kInvalidSocket); }
-    void start() {
-        thread_ = std::thread([this] { run(); });
-    }
-    void stop() {
-        stopping_.store(true);
-        if (thread_.joinable()) thread_.join();
-    }
-    // Broadcast payloads received, per client; valid after stop().
-    std::map<int, std::vector<std::string>> broadcasts;
-    std::map<int, size_t> replies;
-    std::atomic<size_t> finalMarks{0};
-    std::atomic<bool> malformed{false};
-
-private:
-    void run() {
-        std::map<int, SocketHandle> live;
-        std::map<int, StreamReader> streams;
-        std::vector<char> buffer(64 * 1024);
-        while (!stopping_.load()) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                for (const auto& [id, socket] : requests_) {
-                    if (socket != Drux::kInvalidSocket) {
-                        live[id] = socket;
-                    } else {
-                        Drux::socketClose(live[id]);
-                        live.erase(id);
-                    }
-                }
-                requests_.clear();
-            }
-            std::vector<pollfd> polled;
-            std::vector<int> ids;
-            for (const auto& [id, socket] : live) {
-                polled.push_back({socket, POLLIN, 0});
-                ids.push_back(id);
-            }
-            if (::poll(polled.data(), polled.size(), 10) <= 0) continue;
-            for (size_t i = 0; i < polled.size(); ++i) {
-                if (polled[i].revents == 0) continue;
-                size_t received = 0;
-                if (!Drux::socketReceive(polled[i].fd, buffer.data(), buffer.size(), &received) || received == 0) {
-                    malformed.store(true);  // the server never closes a live client here
-                    continue;
-                }
-                StreamReader& stream = streams[ids[i]];
-                const size_t before = stream.messages.size();
-                if (!stream.take(buffer.data(), received)) malformed.store(true);
-                for (size_t m = before; m < stream.messages.size(); ++m) {
-                    const auto& [type, payload] = stream.messages[m];
-                    if (type == VANTRELMESSAGETYPE_REPLY) {
-                        ++replies[ids[i]];
-                    } else {
-                        broadcasts[ids[i]].push_back(payload);
-                        if (payload == "end") ++finalMarks;
-                    }
-                }
-            }
-        }
-        for (const auto& entry : live) Drux::socketClose(entry.second);
-    }
-
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
-    std::mutex mutex_;
-    std::vector<std::pair<int, SocketHandle>> requests_;
 };
 
 SocketHandle connectTo(uint16_t port) {
@@ -229,20 +141,16 @@ TEST_F(ServerStressTest, FiveHundredClientsTalkDuringBroadcastsWhileOthersLeaveA
     server->connectionLimit = 2 * kClients;
     const Resources base = Resources::now();
 
-    ClientPool pool;
-    std::map<int, SocketHandle> live;  // the test thread's view: who it may still send to
+    // What each client is sent stays far below its socket's buffer, so no
+    // broadcast waits for the test to read.
+    std::map<int, SocketHandle> live;
+    std::map<int, Stream> streams;
     std::map<int, int> sent;
-    std::set<int> left, joined;
+    std::set<int> joined;
     int nextId = 0;
-    auto join = [&] {
-        live[nextId] = connectTo(port);
-        pool.add(nextId, live[nextId]);
-        ++nextId;
-    };
-    for (int i = 0; i < kClients; ++i) join();
+    for (; nextId < kClients; ++nextId) live[nextId] = connectTo(port);
     ASSERT_TRUE(DruxTest::waitUntil([&] { return listed() == kClients; }, kLoadLimit));
     const Resources loaded = Resources::now();
-    pool.start();
 
     std::thread broadcaster([s = server] {
         for (int k = 0; k < kBroadcasts; ++k)
@@ -252,13 +160,16 @@ TEST_F(ServerStressTest, FiveHundredClientsTalkDuringBroadcastsWhileOthersLeaveA
     for (int round = 0; round < kRounds; ++round) {
         for (const auto& [id, socket] : live)
             sendRaw(socket, messageBytes(8, std::to_string(id) + ":" + std::to_string(sent[id]++)));
-        for (int i = 0; i < kChurnPerRound; ++i) {
-            const int leaver = live.begin()->first;
+        for (int i = 0; i < kChurnPerRound; ++i, ++nextId) {
+            // A leaver (there from the start) has an unbroken run of the
+            // broadcasts from the first one, as far as they came.
+            const auto [leaver, socket] = *live.begin();
+            EXPECT_TRUE(streams[leaver].take(socket)) << "client " << leaver;
+            EXPECT_TRUE(isRun(streams[leaver].broadcasts, false, -1, true)) << "client " << leaver;
+            Drux::socketClose(socket);
             live.erase(leaver);
-            left.insert(leaver);
-            pool.leave(leaver);
             joined.insert(nextId);
-            join();
+            live[nextId] = connectTo(port);
         }
     }
     broadcaster.join();
@@ -266,30 +177,35 @@ TEST_F(ServerStressTest, FiveHundredClientsTalkDuringBroadcastsWhileOthersLeaveA
     // that each live client must receive after everything before it.
     ASSERT_TRUE(DruxTest::waitUntil([&] { return listed() == kClients; }, kLoadLimit));
     EXPECT_EQ(1, VantrelServer_SendMessageToAllClients(server, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "end"));
-    auto allArrived = [&] {
+    auto allIn = [&] {
         std::lock_guard<std::mutex> lock(arrivals.mutex);
-        for (const auto& [id, socket] : live)
-            if (arrivals.arrived[id].size() != static_cast<size_t>(sent[id])) return false;
+        for (const auto& [id, socket] : live) {
+            Stream& stream = streams[id];
+            EXPECT_TRUE(stream.take(socket)) << "client " << id;
+            if (arrivals.arrived[id].size() != static_cast<size_t>(sent[id]) ||
+                stream.replies < static_cast<size_t>(sent[id]) || stream.broadcasts.empty() ||
+                stream.broadcasts.back() != "end")
+                return false;
+        }
         return true;
     };
-    ASSERT_TRUE(DruxTest::waitUntil([&] { return pool.finalMarks.load() == live.size() && allArrived(); }, kLoadLimit));
-    pool.stop();
-    EXPECT_FALSE(pool.malformed.load());
+    ASSERT_TRUE(DruxTest::waitUntil(allIn, kLoadLimit));
 
     for (const auto& [id, socket] : live) {
         // Whoever was there from the start has every broadcast; a joiner an
         // unbroken run up to the last one.
+        const Stream& stream = streams[id];
         const bool original = joined.count(id) == 0;
-        EXPECT_TRUE(isRun(pool.broadcasts[id], true, kBroadcasts - 1, original) ||
-                    (!original && pool.broadcasts[id].size() == 1))
+        EXPECT_TRUE(isRun(stream.broadcasts, true, kBroadcasts - 1, original) ||
+                    (!original && stream.broadcasts.size() == 1))
             << "client " << id;
-        EXPECT_EQ(static_cast<size_t>(sent[id]), pool.replies[id]) << "client " << id;
+        EXPECT_EQ(static_cast<size_t>(sent[id]), stream.replies) << "client " << id;
         std::vector<int> expected(static_cast<size_t>(sent[id]));
         std::iota(expected.begin(), expected.end(), 0);
         std::lock_guard<std::mutex> lock(arrivals.mutex);
         EXPECT_EQ(expected, arrivals.arrived[id]) << "client " << id;
+        Drux::socketClose(socket);
     }
-    for (int id : left) EXPECT_TRUE(isRun(pool.broadcasts[id], false, -1, true)) << "client " << id;
 
     // Everyone gone: the server holds nothing for them any more.
     ASSERT_TRUE(DruxTest::waitUntil([&] { return listed() == 0; }, kLoadLimit));
@@ -309,13 +225,10 @@ TEST_F(ServerStressTest, TenThousandConnectionsComeAndGoWithResourcesFlat) {
         for (int i = 0; i < kBatch; ++i) batch.push_back(connectTo(port));
         // A reply proves that the server took the connection on.
         for (SocketHandle socket : batch) sendRaw(socket, messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "x"));
-        for (SocketHandle socket : batch) ASSERT_EQ(messageBytes(VANTRELMESSAGETYPE_REPLY), readBytes(socket, 16));
+        for (SocketHandle socket : batch) ASSERT_EQ(kReply, readBytes(socket, 16));
         for (size_t i = 0; i < batch.size(); ++i) {
             // Half leave with a reset instead of an orderly close.
-            if (i % 2 == 1) {
-                const linger abort{1, 0};
-                setsockopt(batch[i], SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-            }
+            ASSERT_TRUE(i % 2 == 0 || DruxTest::closeWithReset(batch[i]));
             Drux::socketClose(batch[i]);
         }
         ASSERT_TRUE(DruxTest::waitUntil([&] { return listed() == 0; }, kLoadLimit)) << "cycle " << cycle;
@@ -331,10 +244,8 @@ TEST_F(ServerStressTest, TenThousandConnectionsComeAndGoWithResourcesFlat) {
 TEST_F(ServerStressTest, BroadcastsGoOnPastAClientThatNeverReads) {
     constexpr size_t kBroadcasts = 20000;
     const std::string payload(1000, 'n');
-    const SocketHandle silent = connectTo(port);
-    ASSERT_TRUE(DruxTest::waitUntil([&] { return listed() == 1; }));
-    const SocketHandle reading = connectTo(port);
-    ASSERT_TRUE(DruxTest::waitUntil([&] { return servedClients(*server) == 2; }));
+    connectClient(port);  // the silent one
+    const SocketHandle reading = connectClient(port);
 
     std::atomic<size_t> done{0};
     std::thread broadcaster([&, s = server] {
@@ -350,8 +261,6 @@ TEST_F(ServerStressTest, BroadcastsGoOnPastAClientThatNeverReads) {
     // Deletion ends a broadcast that is still stuck, so the thread can be joined.
     VantrelServer_Delete(&server);
     broadcaster.join();
-    Drux::socketClose(silent);
-    Drux::socketClose(reading);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // DRUX_FIGURES="processStartPauseMs=100,processExitWaitMs=3000". The shipped
 // library never reads the environment, so no user's setting changes its timings.
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "core/figures.h"
@@ -13,21 +14,15 @@ namespace {
 void takeFiguresFromEnvironment() {
     const char* text = std::getenv("DRUX_FIGURES");
     if (text == nullptr) return;
-    const std::string all(text);
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find(',', start);
-        if (end == std::string::npos) end = all.size();
-        const std::string item = all.substr(start, end - start);
+    std::istringstream items(text);
+    for (std::string item; std::getline(items, item, ',');) {
         const size_t eq = item.find('=');
-        if (eq != std::string::npos) {
-            char* stop = nullptr;
-            const std::string value = item.substr(eq + 1);
-            const unsigned long parsed = std::strtoul(value.c_str(), &stop, 10);
-            if (!value.empty() && stop != nullptr && *stop == '\0' && parsed <= 0xFFFFFFFFul)
-                Drux::testing::setFigure(item.substr(0, eq).c_str(), static_cast<uint32_t>(parsed));
-        }
-        start = end + 1;
+        if (eq == std::string::npos) continue;
+        char* stop = nullptr;
+        const std::string value = item.substr(eq + 1);
+        const unsigned long parsed = std::strtoul(value.c_str(), &stop, 10);
+        if (!value.empty() && *stop == '\0' && parsed <= 0xFFFFFFFFul)
+            Drux::testing::setFigure(item.substr(0, eq).c_str(), static_cast<uint32_t>(parsed));
     }
 }
 

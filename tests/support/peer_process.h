@@ -14,8 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -34,6 +34,8 @@ struct PeerReport {
     std::string received;
 };
 
+// The child reports "c" once connected (nothing if it cannot connect), then,
+// when it stops reading, one byte (1: the other end closed) and what it read.
 class PeerProcess {
 public:
     // As `uid` (unset: as ours), sends `send` once connected and stops
@@ -41,17 +43,12 @@ public:
     PeerProcess(uint16_t port, std::optional<uid_t> uid, const std::string& send = std::string(), size_t wanted = 1) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
+        if ((pid_ = ::fork()) == 0) {
             ::close(fds[0]);
             runChild(fds[1], port, uid, send, wanted);
         }
         ::close(fds[1]);
         report_ = fds[0];
-        if (pid_ < 0) {
-            ::close(report_);
-            report_ = -1;
-        }
     }
     ~PeerProcess() {
         if (report_ >= 0) ::close(report_);
@@ -64,39 +61,30 @@ public:
     PeerProcess& operator=(const PeerProcess&) = delete;
 
     // Whether the peer got connected.
-    bool connected() {
-        char status = 0;
-        return readReport(&status, 1) && status == 'c';
-    }
+    bool connected() { return readReport(1) == "c"; }
     // What the peer received, once it has stopped reading; ends the process.
     std::optional<PeerReport> finish() {
-        PeerReport report;
-        char closed = 0;
-        uint64_t length = 0;
-        if (!readReport(&closed, 1) || !readReport(&length, sizeof length)) return std::nullopt;
-        report.closedByOtherEnd = closed == 1;
-        report.received.resize(length);
-        if (length > 0 && !readReport(report.received.data(), length)) return std::nullopt;
+        const std::string report = readReport(SIZE_MAX);  // to its end: the child has exited
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
-        return report;
+        if (report.empty()) return std::nullopt;
+        return PeerReport{report[0] == 1, report.substr(1)};
     }
 
 private:
     static constexpr size_t kKept = 4096;
     static constexpr int kQuietMs = 5000;
 
-    bool readReport(void* buffer, size_t length) {
-        auto* bytes = static_cast<char*>(buffer);
-        while (length > 0) {
-            pollfd ready{report_, POLLIN, 0};
-            if (report_ < 0 || ::poll(&ready, 1, 20000) != 1) return false;
-            const ssize_t n = ::read(report_, bytes, length);
-            if (n <= 0) return false;
-            bytes += n;
-            length -= static_cast<size_t>(n);
+    // Up to `length` bytes of the report: fewer at its end or after 20 s without one.
+    std::string readReport(size_t length) {
+        std::string bytes;
+        char buffer[kKept];
+        for (pollfd ready{report_, POLLIN, 0}; report_ >= 0 && bytes.size() < length && ::poll(&ready, 1, 20000) == 1;) {
+            const ssize_t n = ::read(report_, buffer, std::min(sizeof buffer, length - bytes.size()));
+            if (n <= 0) break;
+            bytes.append(buffer, static_cast<size_t>(n));
         }
-        return true;
+        return bytes;
     }
 
     // After fork in a threaded program: system calls only, no allocation.
@@ -105,37 +93,26 @@ private:
         // The socket's owner is fixed when it is made, so the user changes first.
         if (uid && (::syscall(SYS_setgroups, 0, nullptr) != 0 || ::syscall(SYS_setresgid, *uid, *uid, *uid) != 0 ||
                     ::syscall(SYS_setresuid, *uid, *uid, *uid) != 0))
-            childExit(report, 'f');
+            ::_exit(1);
         const int s = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (s < 0 || ::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-            childExit(report, 'f');
+        if (s < 0 || ::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) ::_exit(1);
         if (!send.empty()) ::send(s, send.data(), send.size(), MSG_NOSIGNAL);
-        char closed = 0;
-        char kept[kKept];
-        uint64_t length = 0;
         if (::write(report, "c", 1) != 1) ::_exit(1);
-        while (length < wanted && length < kKept) {
-            pollfd ready{s, POLLIN, 0};
-            if (::poll(&ready, 1, kQuietMs) != 1) break;
+        char kept[kKept] = {0};  // the closed flag, then what arrived
+        size_t length = 1;
+        for (pollfd ready{s, POLLIN, 0}; length <= wanted && length < kKept && ::poll(&ready, 1, kQuietMs) == 1;) {
             const ssize_t n = ::recv(s, kept + length, kKept - length, 0);
             if (n <= 0) {
-                closed = 1;
+                kept[0] = 1;
                 break;
             }
-            length += static_cast<uint64_t>(n);
+            length += static_cast<size_t>(n);
         }
-        if (::write(report, &closed, 1) != 1 || ::write(report, &length, sizeof length) != sizeof length ||
-            (length > 0 && ::write(report, kept, length) != static_cast<ssize_t>(length)))
-            ::_exit(1);
-        ::_exit(0);
-    }
-    [[noreturn]] static void childExit(int report, char status) {
-        if (::write(report, &status, 1) != 1) ::_exit(1);
-        ::_exit(1);
+        ::_exit(::write(report, kept, length) == static_cast<ssize_t>(length) ? 0 : 1);
     }
 
     pid_t pid_ = -1;

@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +11,6 @@
 #include "core/figures.h"
 #include "core/platform/paths.h"
 #include "core/platform/process.h"
-#include "core/platform/socket.h"
 
 namespace DruxTest {
 
@@ -67,21 +67,33 @@ std::string LoggedTest::logText() const { return readFile(logPath()); }
 
 std::vector<std::string> LoggedTest::logLines() const {
     std::vector<std::string> lines;
-    std::string text = logText();
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
+    const std::string text = logText();
+    for (size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size() - 1);
         lines.push_back(text.substr(start, end - start + 1));
-        start = end + 1;
     }
     return lines;
 }
 
 bool LoggedTest::logContains(const std::string& text) const { return logText().find(text) != std::string::npos; }
+
+size_t LoggedTest::logCount(const std::string& text) const {
+    const std::string log = logText();
+    size_t count = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+    return count;
+}
+
+bool LoggedTest::logHasInOrder(const std::vector<std::string>& pieces) const {
+    const std::string log = logText();
+    size_t at = 0;
+    for (const std::string& piece : pieces) {
+        at = log.find(piece, at);
+        if (at == std::string::npos) return false;
+        at += piece.size();
+    }
+    return true;
+}
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path);
@@ -102,6 +114,16 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+std::pair<Drux::SocketHandle, Drux::SocketHandle> connectedPair() {
+    const Drux::SocketHandle listening = Drux::socketCreate();
+    Drux::SocketHandle connecting = Drux::socketCreate(), accepted = Drux::kInvalidSocket;
+    EXPECT_TRUE(Drux::socketBind(listening, 0) && Drux::socketListen(listening));
+    EXPECT_TRUE(Drux::socketConnect(connecting, Drux::socketLocalPort(listening)) &&
+                Drux::socketAccept(listening, &accepted));
+    Drux::socketClose(listening);
+    return {connecting, accepted};
 }
 
 std::string testProgramDirectory() {

@@ -7,7 +7,10 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "core/platform/socket.h"
 
 namespace DruxTest {
 
@@ -37,8 +40,11 @@ protected:
     // The whole log file, and its lines (each with its "\n" where written).
     std::string logText() const;
     std::vector<std::string> logLines() const;
-    // Whether the log holds this exact text somewhere.
+    // Whether the log holds this exact text somewhere; how many times; and
+    // whether it holds every piece, each after the one before.
     bool logContains(const std::string& text) const;
+    size_t logCount(const std::string& text) const;
+    bool logHasInOrder(const std::vector<std::string>& pieces) const;
     std::string logPath() const;
     TempDirectory* directory() { return directory_.get(); }
 
@@ -55,6 +61,9 @@ void writeFile(const std::string& path, const std::string& content);
 // passes; returns the last result.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+// A fresh loopback connection: its connecting end, then its accepted end.
+std::pair<Drux::SocketHandle, Drux::SocketHandle> connectedPair();
 
 // The directory that holds the running test program.
 std::string testProgramDirectory();
