@@ -101,9 +101,7 @@ public:
     }
     // Kills whatever the run left running; keeps the directory when DRUX_KEEP_RUNS is set.
     ~LauncherRun() {
-        for (const char* who : {"launcher", "air-client", "game"})
-            for (pid_t pid : pidsOf(who))
-                if (programRunning(pid)) kill(pid, SIGKILL);
+        for (pid_t pid : running()) kill(pid, SIGKILL);
         if (launcher_ > 0 && status_ < 0) {
             kill(launcher_, SIGKILL);
             waitChild(launcher_, 10);
@@ -159,20 +157,20 @@ public:
             if (note.find(text) != std::string::npos) return true;
         return false;
     }
-    bool waitForNote(const std::string& who, const std::string& text) const {
-        return eventually([&] { return noted(who, text); });
-    }
     std::vector<pid_t> pidsOf(const std::string& who) const {
         std::vector<pid_t> pids;
         for (const std::string& note : notes(who))
             if (note.rfind("pid ", 0) == 0) pids.push_back(std::atoi(note.c_str() + 4));
         return pids;
     }
-    bool anyProgramRunning() const {
+    // The noted programs that still run, and the launcher until it has been waited for.
+    std::vector<pid_t> running() const {
+        std::vector<pid_t> found;
         for (const char* who : {"launcher", "air-client", "game"})
             for (pid_t pid : pidsOf(who))
-                if (programRunning(pid)) return true;
-        return status_ < 0 && launcher_ > 0 && programRunning(launcher_);
+                if (programRunning(pid)) found.push_back(pid);
+        if (status_ < 0 && launcher_ > 0 && programRunning(launcher_)) found.push_back(launcher_);
+        return found;
     }
     std::string sanitizerReports() const {
         std::string reports;
@@ -213,151 +211,137 @@ private:
     int status_ = -1;
 };
 
-class LauncherRunTest : public ::testing::Test {
+using Notes = std::vector<std::pair<const char*, const char*>>;  // who noted what ("{...}" filled in)
+enum class Action { None, KillAirClient, KillGame, Interrupt };
+
+struct RunCase {
+    const char* name;
+    const char* script;
+    const char* figures = "processStartPauseMs=100,processExitWaitMs=3000";
+    std::vector<std::string> options = {};  // the launcher's, besides the ports
+    Notes before = {};                      // waited for before the action
+    Action action = Action::None;
+    Notes notYet = {};  // launcher notes that must not have been written once the action took effect
+    int status = 0;
+    Notes expected = {};
+    Notes absent = {};
+    const char* leftFile = nullptr;  // that the run must leave
+    bool complete = false;           // the script passes; the exit callback, and no error, ends the run
+};
+
+void PrintTo(const RunCase& run, std::ostream* out) { *out << run.name; }
+
+class LauncherRunTest : public ::testing::TestWithParam<RunCase> {
 protected:
     void TearDown() override {
         if (HasFailure())
             std::printf("timeline:\n%s\nlauncher output:\n%s\n", readFile(run.file("timeline.tsv")).c_str(),
                         readFile(run.file("launcher.out")).c_str());
     }
-    // What every run ends with: the controller removed, nothing left running, no sanitizer report.
-    void expectCleanEnd() const {
-        EXPECT_TRUE(run.noted("launcher", "removed the controller"));
-        EXPECT_TRUE(eventually([&] { return !run.anyProgramRunning(); }, 10));
-        EXPECT_EQ(run.sanitizerReports(), "");
-    }
     LauncherRun run;
 };
 
-struct CompleteRun {
-    const char* name;
-    const char* script;
-    std::vector<std::pair<const char*, const char*>> notes;  // who noted what ("{...}" filled in)
-    const char* leftFile;                                    // that the run must leave, or null
-};
-
-void PrintTo(const CompleteRun& run, std::ostream* out) { *out << run.name; }
-
-class CompleteRunTest : public LauncherRunTest, public ::testing::WithParamInterface<CompleteRun> {};
-
-TEST_P(CompleteRunTest, TheScriptPassesAndTheRunEndsThroughTheExitCallback) {
-    run.setScript(GetParam().script);
-    run.start();
-    ASSERT_EQ(run.waitForExit(), 0);
-    for (const auto& [who, text] : GetParam().notes)
-        EXPECT_TRUE(run.noted(who, run.expand(text))) << who << ": " << text;
-    if (GetParam().leftFile != nullptr) {
-        EXPECT_TRUE(fs::exists(run.file(GetParam().leftFile)));
+// Every run ends with the controller removed, nothing left running and no sanitizer report.
+TEST_P(LauncherRunTest, TheRunEndsAsItsEventsDemandAndLeavesNothingBehind) {
+    const RunCase& c = GetParam();
+    setenv("DRUX_FIGURES", c.figures, 1);
+    run.setScript(c.script);
+    run.start(c.options);
+    for (const auto& [who, text] : c.before)
+        ASSERT_TRUE(eventually([&] { return run.noted(who, text); })) << who << ": " << text;
+    if (c.action == Action::Interrupt) run.signalLauncher(SIGINT);
+    if (c.action == Action::KillAirClient || c.action == Action::KillGame) {
+        const std::vector<pid_t> pids = run.pidsOf(c.action == Action::KillGame ? "game" : "air-client");
+        ASSERT_EQ(pids.size(), 1u);
+        kill(pids[0], SIGKILL);
+        ASSERT_TRUE(eventually([&] { return !programRunning(pids[0]); }));
     }
-    EXPECT_TRUE(run.noted("air-client", "script passed"));
-    EXPECT_TRUE(run.noted("launcher", "exit callback"));
-    EXPECT_FALSE(run.noted("launcher", "error callback"));
-    expectCleanEnd();
+    for (const auto& [who, text] : c.notYet) ASSERT_FALSE(run.noted(who, text)) << who << ": " << text;
+    ASSERT_EQ(run.waitForExit(), c.status);
+    for (const auto& [who, text] : c.expected)
+        EXPECT_TRUE(run.noted(who, run.expand(text))) << who << ": " << text;
+    for (const auto& [who, text] : c.absent) EXPECT_FALSE(run.noted(who, text)) << who << ": " << text;
+    if (c.leftFile != nullptr) {
+        EXPECT_TRUE(fs::exists(run.file(c.leftFile)));
+    }
+    if (c.complete) {
+        EXPECT_TRUE(run.noted("air-client", "script passed"));
+        EXPECT_TRUE(run.noted("launcher", "exit callback"));
+        EXPECT_FALSE(run.noted("launcher", "error callback"));
+    }
+    EXPECT_TRUE(run.noted("launcher", "removed the controller"));
+    EXPECT_TRUE(eventually([&] { return run.running().empty(); }, 10));
+    EXPECT_EQ(run.sanitizerReports(), "");
 }
+
+const char* const kLongStart = "processStartPauseMs=3000,processExitWaitMs=3000";
+const char* const kEndlessStart = "processStartPauseMs=600000,processExitWaitMs=3000";
 
 INSTANTIATE_TEST_SUITE_P(
-    Programs, CompleteRunTest,
+    Programs, LauncherRunTest,
     ::testing::Values(
         // Chat goes both ways; the game stops on "/quit".
-        CompleteRun{"Ordinary",
-                    "create game first second\nwait LAUNCHED 20\nwait CONNECTED_TO_SERVER 20\nchat hello game\n"
-                    "wait CHATMESSAGE_FROM_GAME 10 echo: hello game\nchat /quit\nwait STOPPED 20\nclose\n",
-                    {{"game", "ordinary start, game port {2}, arguments \"first second\""},
-                     {"game", "<- launcher  CHATMESSAGE_TO_GAME \"hello game\""}},
-                    nullptr},
+        RunCase{.name = "Ordinary",
+            .script = "create game first second\nwait LAUNCHED 20\nwait CONNECTED_TO_SERVER 20\nchat hello game\n"
+                      "wait CHATMESSAGE_FROM_GAME 10 echo: hello game\nchat /quit\nwait STOPPED 20\nclose\n",
+            .expected = {{"game", "ordinary start, game port {2}, arguments \"first second\""},
+                         {"game", "<- launcher  CHATMESSAGE_TO_GAME \"hello game\""}},
+            .complete = true},
         // The patch library installs a version (the game and the library it loads) that is then started.
-        CompleteRun{
-            "Version",
-            "enumerate latest\nwait ENUMERATE_LATEST_VERSIONS 10 [\"2.0.0\",\"1.1.0\",\"1.0.0\"]\ninstall 1.1.0\n"
-            "install progress\nwait INSTALL_PROGRESS 10 \"state\":\"complete\"\nenumerate installed\n"
-            "wait ENUMERATE_INSTALLED_VERSIONS 10 [\"1.1.0\"]\ncreate version 1.1.0 with args\n"
-            "wait CONNECTED_TO_SERVER 20\nchat /quit\nwait STOPPED 20\nclose\n",
-            {{"game", "started from {dir}/versions/1.1.0/drux-game"}, {"game", "arguments \"with args\""}},
-            "versions/1.1.0/libDruxLauncher.so.1"},
+        RunCase{.name = "Version",
+            .script = "enumerate latest\nwait ENUMERATE_LATEST_VERSIONS 10 [\"2.0.0\",\"1.1.0\",\"1.0.0\"]\n"
+                      "install 1.1.0\ninstall progress\nwait INSTALL_PROGRESS 10 \"state\":\"complete\"\n"
+                      "enumerate installed\nwait ENUMERATE_INSTALLED_VERSIONS 10 [\"1.1.0\"]\n"
+                      "create version 1.1.0 with args\nwait CONNECTED_TO_SERVER 20\nchat /quit\nwait STOPPED 20\n"
+                      "close\n",
+            .expected = {{"game", "started from {dir}/versions/1.1.0/drux-game"}, {"game", "arguments \"with args\""}},
+            .leftFile = "versions/1.1.0/libDruxLauncher.so.1", .complete = true},
         // The preloaded game takes the credentials and the play text from the AIR port.
-        CompleteRun{"Preload",
-                    "preload abc def\nwait INITIAL_PRELOAD_COMPLETE 20\ncredentials user=demo\n"
-                    "wait UPDATE_PLAYER_CONNECTION 10 player connected: user=demo\nplay\n"
-                    "wait GAME_LOADING_COMPLETE 10\nwait CONNECTED_TO_SERVER 10\nchat /quit\nwait STOPPED 20\nclose\n",
-                    {{"game", "preloaded, game port {2}, payload \"abc def\""},
-                     {"game", "credentials (AIR port): game port {2}"},
-                     {"game", "args \"user=demo\""}},
-                    nullptr}),
-    [](const ::testing::TestParamInfo<CompleteRun>& info) { return std::string(info.param.name); });
+        RunCase{.name = "Preload",
+            .script = "preload abc def\nwait INITIAL_PRELOAD_COMPLETE 20\ncredentials user=demo\n"
+                      "wait UPDATE_PLAYER_CONNECTION 10 player connected: user=demo\nplay\n"
+                      "wait GAME_LOADING_COMPLETE 10\nwait CONNECTED_TO_SERVER 10\nchat /quit\nwait STOPPED 20\n"
+                      "close\n",
+            .expected = {{"game", "preloaded, game port {2}, payload \"abc def\""},
+                         {"game", "credentials (AIR port): game port {2}"}, {"game", "args \"user=demo\""}},
+            .complete = true},
+        RunCase{.name = "AirClientKilledMidRun",
+            .script = "create game\nwait CONNECTED_TO_SERVER 20\nchat /quit\nwait STOPPED 20\n",
+            .before = {{"air-client", "script passed"}}, .action = Action::KillAirClient, .status = 2,
+            .expected = {{"launcher",
+                          "error callback: VANTRELERRORTYPE_AIRHEARTBEAT: Contact with Air lost version 2."},
+                         {"launcher", "exit callback"}}},
+        RunCase{.name = "GameKilledMidRun",
+            .script = "create game\nwait CONNECTED_TO_SERVER 20\nwait CRASHED 20\nclose\n",
+            .before = {{"game", "-> launcher  GAMECLIENT_CONNECTED_TO_SERVER"}, {"launcher", "supervising the run"}},
+            .action = Action::KillGame,
+            .expected = {{"air-client", "<- launcher  GAMECLIENT_CRASHED"}, {"air-client", "script passed"}}},
+        // Killed at once, while the launcher is still starting the AIR client: the
+        // game is gone before the host's first poll, which reports it all the same.
+        RunCase{.name = "GameKilledBeforeTheFirstPoll", .script = "create game\nwait CRASHED 30\nclose\n",
+            .figures = kLongStart, .before = {{"game", "pid "}}, .action = Action::KillGame,
+            .notYet = {{"launcher", "supervising the run"}},  // the start still pauses
+            .expected = {{"air-client", "<- launcher  GAMECLIENT_CRASHED"}, {"air-client", "script passed"}}},
+        // The commands travel on the AIR client's command line; the AIR client
+        // answers the launcher's CLOSE, which closes the game too.
+        RunCase{.name = "CtrlC", .script = "",
+            .options = {"--air-args", "--commands \"create game; wait CONNECTED_TO_SERVER 20\""},
+            .before = {{"air-client", "script passed: 2 commands"}}, .action = Action::Interrupt, .status = 130,
+            .expected = {{"air-client", "started, script --commands"},
+                         {"air-client", "the launcher closed the run; answering CLOSE"},
+                         {"game", "<- launcher  CLOSE"}, {"game", "-> launcher  GAMECLIENT_STOPPED"}}},
+        // Pauses of ten minutes: only the cut can end the start, so the run ending
+        // at all shows that the signal was acted on during the start.
+        RunCase{.name = "CtrlCDuringTheStart", .script = "", .figures = kEndlessStart,
+            .before = {{"air-client", "connected to the launcher's AIR port"}}, .action = Action::Interrupt,
+            .status = 130,
+            .expected = {{"launcher", "SIGINT during the start: cutting it short"},
+                         {"air-client", "the launcher closed the run; answering CLOSE"}, {"launcher", "exit callback"}},
+            .absent = {{"launcher", "supervising the run"}}}),
+    [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
-TEST_F(LauncherRunTest, AirClientKilledMidRunIsReportedAndEndsTheRun) {
-    run.setScript("create game\nwait CONNECTED_TO_SERVER 20\nchat /quit\nwait STOPPED 20\n");
-    run.start();
-    ASSERT_TRUE(run.waitForNote("air-client", "script passed"));
-    ASSERT_EQ(run.pidsOf("air-client").size(), 1u);
-    kill(run.pidsOf("air-client")[0], SIGKILL);
-    ASSERT_EQ(run.waitForExit(), 2);
-    EXPECT_TRUE(
-        run.noted("launcher", "error callback: VANTRELERRORTYPE_AIRHEARTBEAT: Contact with Air lost version 2."));
-    EXPECT_TRUE(run.noted("launcher", "exit callback"));
-    expectCleanEnd();
-}
-
-TEST_F(LauncherRunTest, GameKilledMidRunReachesTheAirClientAsCrashed) {
-    run.setScript("create game\nwait CONNECTED_TO_SERVER 20\nwait CRASHED 20\nclose\n");
-    run.start();
-    ASSERT_TRUE(run.waitForNote("game", "-> launcher  GAMECLIENT_CONNECTED_TO_SERVER"));
-    ASSERT_TRUE(run.waitForNote("launcher", "supervising the run"));
-    ASSERT_EQ(run.pidsOf("game").size(), 1u);
-    kill(run.pidsOf("game")[0], SIGKILL);
-    ASSERT_EQ(run.waitForExit(), 0);
-    EXPECT_TRUE(run.noted("air-client", "<- launcher  GAMECLIENT_CRASHED"));
-    EXPECT_TRUE(run.noted("air-client", "script passed"));
-    expectCleanEnd();
-}
-
-TEST_F(LauncherRunTest, CtrlCClosesTheRunAndRemovesEverything) {
-    // The commands travel on the AIR client's command line this time.
-    run.start({"--air-args", "--commands \"create game; wait CONNECTED_TO_SERVER 20\""});
-    ASSERT_TRUE(run.waitForNote("air-client", "script passed: 2 commands"));
-    EXPECT_TRUE(run.noted("air-client", "started, script --commands"));
-    run.signalLauncher(SIGINT);
-    ASSERT_EQ(run.waitForExit(), 130);
-    // The AIR client answers the launcher's CLOSE, which closes the game too.
-    EXPECT_TRUE(run.noted("air-client", "the launcher closed the run; answering CLOSE"));
-    EXPECT_TRUE(run.noted("game", "<- launcher  CLOSE"));
-    EXPECT_TRUE(run.noted("game", "-> launcher  GAMECLIENT_STOPPED"));
-    expectCleanEnd();
-}
-
-// Killed at once, while the launcher is still starting the AIR client: the
-// game is gone before the host's first poll, which reports it all the same.
-TEST_F(LauncherRunTest, GameKilledBeforeTheFirstPollReachesTheAirClientAsCrashed) {
-    setenv("DRUX_FIGURES", "processStartPauseMs=3000,processExitWaitMs=3000", 1);
-    run.setScript("create game\nwait CRASHED 30\nclose\n");
-    run.start();
-    ASSERT_TRUE(eventually([&] { return !run.pidsOf("game").empty(); }));
-    kill(run.pidsOf("game")[0], SIGKILL);
-    ASSERT_TRUE(eventually([&] { return !programRunning(run.pidsOf("game")[0]); }));
-    ASSERT_FALSE(run.noted("launcher", "supervising the run"));  // the start still pauses
-    ASSERT_EQ(run.waitForExit(), 0);
-    EXPECT_TRUE(run.noted("air-client", "<- launcher  GAMECLIENT_CRASHED"));
-    EXPECT_TRUE(run.noted("air-client", "script passed"));
-    expectCleanEnd();
-}
-
-// Pauses of ten minutes: only the cut can end the start, so the run ending at
-// all shows that the signal was acted on during the start.
-TEST_F(LauncherRunTest, CtrlCDuringTheStartCutsItShortAndClosesTheRun) {
-    setenv("DRUX_FIGURES", "processStartPauseMs=600000,processExitWaitMs=3000", 1);
-    run.setScript("");
-    run.start();
-    ASSERT_TRUE(run.waitForNote("air-client", "connected to the launcher's AIR port"));
-    run.signalLauncher(SIGINT);
-    ASSERT_EQ(run.waitForExit(), 130);
-    EXPECT_TRUE(run.noted("launcher", "SIGINT during the start: cutting it short"));
-    EXPECT_FALSE(run.noted("launcher", "supervising the run"));
-    EXPECT_TRUE(run.noted("air-client", "the launcher closed the run; answering CLOSE"));
-    EXPECT_TRUE(run.noted("launcher", "exit callback"));
-    expectCleanEnd();
-}
-
-TEST_F(LauncherRunTest, EveryProgramRefusesBadInputWithAClearMessageAndExitStatus) {
+TEST(LauncherRun, EveryProgramRefusesBadInputWithAClearMessageAndExitStatus) {
+    LauncherRun run;
     const struct {
         const char* program;
         const char* arguments;  // "{...}" filled in, split at blanks
@@ -393,7 +377,7 @@ TEST_F(LauncherRunTest, EveryProgramRefusesBadInputWithAClearMessageAndExitStatu
         EXPECT_NE(output.find(run.expand(c.message)), std::string::npos) << c.arguments << ":\n" << output;
     }
     close(held);
-    EXPECT_FALSE(run.anyProgramRunning());
+    EXPECT_EQ(run.running(), std::vector<pid_t>{});
 }
 
 }  // namespace

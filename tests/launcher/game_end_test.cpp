@@ -75,7 +75,6 @@ TEST_P(GameEndTest, AGameGoneBeforeAnyPollIsReportedOnceUnlessItsEndWasAccounted
     const std::vector<Message> crashes = air.of(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED);
     ASSERT_FALSE(crashes.empty());
     EXPECT_FALSE(crashes.back().payload);
-    EXPECT_TRUE(errors().empty());
     EXPECT_EQ(0, exitCalls_.load());
 }
 
@@ -105,7 +104,6 @@ TEST_F(ControllerTest, AStopFromAnotherThreadCutsTheStartShortAndLeavesItStopped
     // Only that start's pauses were cut: later ones run in full again.
     EXPECT_FALSE(ProcessWaits::Interrupted());
     EXPECT_TRUE(alive(air.pid()));  // the host's to close
-    EXPECT_TRUE(errors().empty());
 }
 
 }  // namespace
