@@ -76,9 +76,7 @@ TEST_P(GameEndTest, AGameThatEndsIsReportedAsCrashedOnceUnlessItsEndWasAccounted
     const Record second = startGame(air, VANTRELMESSAGETYPE_GAMECLIENT_CREATE, 2);
     Drux::terminateProcess(second.pid());
     EXPECT_EQ(GetParam().crashReports + 1, crashReportsAfterPolls(air, second));
-    const std::vector<Message> crashes = air.of(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED);
-    ASSERT_FALSE(crashes.empty());
-    EXPECT_FALSE(crashes.back().payload);
+    for (const Message& crash : air.of(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED)) EXPECT_FALSE(crash.payload);
     EXPECT_EQ(0, exitCalls_.load());
 }
 
