@@ -1,7 +1,9 @@
 """A launcher run of the real programs for the tests: a fresh temporary folder
 with copies of the programs, which note what they do in its timeline file;
 ports of the run's own; start pauses shortened through the test build of the
-library; and, at the end, nothing of the run left running."""
+library; and, at the end, nothing of the run left running. With DRUX_EMULATOR
+set (the emulator's command, its words separated by "|") the programs are the
+Windows ones, run through it."""
 import os
 import random
 import re
@@ -13,7 +15,18 @@ import tempfile
 import time
 
 PROGRAMS = ["drux-launcher", "KyrCLient.exe", "drux-game", "patcher.dll"]
+EMULATOR = [word for word in os.environ.get("DRUX_EMULATOR", "").split("|") if word]
+EXE = ".exe" if EMULATOR else ""
 SHORT_START = "processStartPauseMs=100,processExitWaitMs=3000"
+
+
+def read(path):
+    """The file's text; empty when there is no such file."""
+    try:
+        with open(path) as file:
+            return file.read()
+    except FileNotFoundError:
+        return ""
 
 
 def eventually(condition, seconds=20):
@@ -54,7 +67,9 @@ class LauncherRun:
     def __init__(self, figures=SHORT_START):
         self.dir = tempfile.mkdtemp(prefix="drux-apps-")
         for program in PROGRAMS:
-            shutil.copy2(os.path.join(os.environ["DRUX_APPS_DIR"], program), self.dir)
+            shutil.copy2(os.path.join(os.environ["DRUX_APPS_DIR"], self.executable(program)), self.dir)
+        if EMULATOR:  # Windows loads the test build of the library from beside the programs
+            shutil.copy2(os.path.join(os.environ["DRUX_TEST_SEAMS_DIR"], "DruxLauncher.dll"), self.dir)
         # Launcher, AIR and game ports and a spare one, below the kernel's ephemeral ports (32768
         # and up), so that no outgoing connection takes one before the launcher listens.
         self.ports = []
@@ -64,9 +79,11 @@ class LauncherRun:
                 self.ports.append(port)
                 probe.close()
         self.launcher = None
-        self.env = dict(os.environ, DRUX_TIMELINE=self.file("timeline.tsv"), DRUX_AIR_SCRIPT=self.file("run.air"),
+        # Windows programs read these paths on the Unix root's drive.
+        path = (lambda name: "Z:" + self.file(name).replace("/", "\\")) if EMULATOR else self.file
+        self.env = dict(os.environ, DRUX_TIMELINE=path("timeline.tsv"), DRUX_AIR_SCRIPT=path("run.air"),
                         DRUX_FIGURES=figures, LD_LIBRARY_PATH=os.environ["DRUX_TEST_SEAMS_DIR"],
-                        DRUX_PATCHER_ROOT=self.file("versions"))
+                        DRUX_PATCHER_ROOT=path("versions"))
         for name in ("ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"):
             self.env[name] = os.environ.get(name, "") + ":log_path=" + self.file("sanitizer")
 
@@ -85,6 +102,10 @@ class LauncherRun:
     def file(self, name):
         return os.path.join(self.dir, name)
 
+    @staticmethod
+    def executable(program):
+        return program + EXE if program in ("drux-launcher", "drux-game") else program
+
     def expand(self, text):
         """The text with "{ports}" (the launcher's three port options), "{0}".."{3}" and "{dir}" filled in."""
         text = text.replace("{ports}", "--launcher-port {0} --air-port {1} --game-port {2}")
@@ -98,7 +119,7 @@ class LauncherRun:
 
     def _spawn(self, program, args):
         with open(self.file(program + ".out"), "w") as out:
-            return subprocess.Popen([self.file(program)] + args, cwd=self.dir, env=self.env,
+            return subprocess.Popen(EMULATOR + [self.file(self.executable(program))] + args, cwd=self.dir, env=self.env,
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
     def start(self, options=()):
@@ -121,17 +142,12 @@ class LauncherRun:
             process.kill()
             process.wait()
             status = None
-        with open(self.file(program + ".out")) as output:
-            return status, output.read()
+        return status, read(self.file(program + ".out"))
 
     def notes(self, who):
         """The texts that one program noted, in the order they were written."""
-        try:
-            with open(self.file("timeline.tsv")) as lines:
-                return [parts[2] for parts in (line.rstrip("\n").split("\t", 2) for line in lines)
-                        if len(parts) == 3 and parts[1] == who]
-        except FileNotFoundError:
-            return []
+        return [parts[2] for parts in (line.split("\t", 2) for line in read(self.file("timeline.tsv")).split("\n"))
+                if len(parts) == 3 and parts[1] == who]
 
     def noted(self, who, text):
         return any(text in note for note in self.notes(who))
@@ -140,16 +156,17 @@ class LauncherRun:
         return [int(m.group(1)) for m in (re.match(r"pid (\d+)", note) for note in self.notes(who)) if m]
 
     def running(self):
-        """The noted programs that still run, and the launcher until it has been waited for."""
-        found = [pid for who in ("launcher", "air-client", "game") for pid in self.pids(who) if program_running(pid)]
+        """The noted programs that still run, and the launcher until it has been waited for. (Windows
+        programs note their Windows pids, which name no process here.)"""
+        found = [pid for who in ("launcher", "air-client", "game") for pid in self.pids(who)
+                 if not EMULATOR and program_running(pid)]
         if self.launcher and self.launcher.returncode is None and program_running(self.launcher.pid):
             found.append(self.launcher.pid)
         return found
 
     def sanitizer_reports(self):
-        return "".join(open(self.file(name)).read() for name in os.listdir(self.dir) if name.startswith("sanitizer"))
+        return "".join(read(self.file(name)) for name in os.listdir(self.dir) if name.startswith("sanitizer"))
 
     def report(self):
         """The timeline and the launcher's output, to show with a failure."""
-        return "".join("\n--- %s\n%s" % (name, open(self.file(name)).read() if os.path.exists(self.file(name)) else "")
-                       for name in ("timeline.tsv", "drux-launcher.out"))
+        return "".join("\n--- %s\n%s" % (name, read(self.file(name))) for name in ("timeline.tsv", "drux-launcher.out"))
