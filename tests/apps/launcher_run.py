@@ -79,11 +79,9 @@ class LauncherRun:
                 self.ports.append(port)
                 probe.close()
         self.launcher = None
-        # Windows programs read these paths on the Unix root's drive.
-        path = (lambda name: "Z:" + self.file(name).replace("/", "\\")) if EMULATOR else self.file
-        self.env = dict(os.environ, DRUX_TIMELINE=path("timeline.tsv"), DRUX_AIR_SCRIPT=path("run.air"),
+        self.env = dict(os.environ, DRUX_TIMELINE=self.path("timeline.tsv"), DRUX_AIR_SCRIPT=self.path("run.air"),
                         DRUX_FIGURES=figures, LD_LIBRARY_PATH=os.environ["DRUX_TEST_SEAMS_DIR"],
-                        DRUX_PATCHER_ROOT=path("versions"))
+                        DRUX_PATCHER_ROOT=self.path("versions"))
         for name in ("ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"):
             self.env[name] = os.environ.get(name, "") + ":log_path=" + self.file("sanitizer")
 
@@ -102,16 +100,25 @@ class LauncherRun:
     def file(self, name):
         return os.path.join(self.dir, name)
 
+    def path(self, name):
+        """A file of the run as the programs name it: Windows programs on the Unix root's drive."""
+        return "Z:" + self.file(name).replace("/", "\\") if EMULATOR else self.file(name)
+
     @staticmethod
     def executable(program):
         return program + EXE if program in ("drux-launcher", "drux-game") else program
 
     def expand(self, text):
-        """The text with "{ports}" (the launcher's three port options), "{0}".."{3}" and "{dir}" filled in."""
+        """The text with "{ports}" (the launcher's three port options), "{0}".."{3}", "{dir}", "{versions}"
+        (the patch library's folder of versions as the programs see it, with a separator at the end),
+        "{exe}" (the programs' suffix) and "{library}" (the library's file name) filled in."""
         text = text.replace("{ports}", "--launcher-port {0} --air-port {1} --game-port {2}")
         for i, port in enumerate(self.ports):
             text = text.replace("{%d}" % i, str(port))
-        return text.replace("{dir}", self.dir)
+        versions = self.path("versions") + ("\\" if EMULATOR else "/")
+        library = "DruxLauncher.dll" if EMULATOR else "libDruxLauncher.so.1"
+        return text.replace("{dir}", self.dir).replace("{versions}", versions).replace("{exe}", EXE).replace(
+            "{library}", library)
 
     def set_script(self, text):
         with open(self.file("run.air"), "w") as script:
