@@ -61,6 +61,7 @@ class LiveCaptureTest(unittest.TestCase):
             run.set_script(SCRIPT)
             run.start()
             self.assertEqual(run.wait_for_exit(90), 0, run.report())
+            self.assertEqual(run.sanitizer_reports(), "")
             self.stop_capture(dumpcap, capture, run.ports[0])
             # What each program noted sending (->) and receiving (<-), per port and direction ("to"
             # the launcher's port or "from" it).
