@@ -74,8 +74,9 @@ class LauncherRun:
         # and up), so that no outgoing connection takes one before the launcher listens.
         self.ports = []
         while len(self.ports) < 4:
-            port, probe = random.randrange(20000, 32000), None
-            if port not in self.ports and (probe := listen_on(port)):
+            port = random.randrange(20000, 32000)
+            probe = None if port in self.ports else listen_on(port)
+            if probe:
                 self.ports.append(port)
                 probe.close()
         self.launcher = None
