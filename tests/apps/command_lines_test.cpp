@@ -1,6 +1,6 @@
 // How the stand-ins read the texts they are given: the AIR client's scripts
 // and the game's preload texts. (The programs' command lines are read in the
-// whole runs of programs_test.cpp.)
+// whole runs of programs_test.py.)
 #include <gtest/gtest.h>
 
 #include <sstream>

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "VantrelMessageAgent.h"
@@ -91,6 +92,7 @@ struct ReportedError {
         return out << "{" << e.context << ", " << e.type << ", \"" << e.text << "\"}";
     }
 };
+using Errors = std::vector<ReportedError>;
 
 class ControllerTest : public DruxTest::LoggedTest {
 protected:
@@ -127,6 +129,7 @@ protected:
                 for (const Record& run : runsOf((entry.path().parent_path() / entry.path().stem()).string(), 0))
                     started.add(run.pid(), entry.path().stem().string());
         started.stopAll();
+        EXPECT_EQ(Errors{}, takeErrors());  // whatever a test did not take and check was not expected
         for (Drux::SocketHandle socket : rawSockets_) Drux::socketClose(socket);
         Drux::testing::resetPatchSupport();
         current() = nullptr;
@@ -170,9 +173,14 @@ protected:
     }
     static bool alive(Drux::ProcessId pid) { return Drux::processIsRunning(pid); }
     static bool waitGone(Drux::ProcessId pid) { return ProcessTest::endsSoon(pid); }
-    std::vector<ReportedError> errors() const {
+    static bool end(const Record& run) {
+        Drux::terminateProcess(run.pid());
+        return waitGone(run.pid());
+    }
+    // The errors reported since the last call.
+    Errors takeErrors() {
         std::lock_guard<std::mutex> lock(errorsMutex_);
-        return errors_;
+        return std::exchange(errors_, {});
     }
 
     uint16_t launcherPort_ = 0, airPort_ = 0, gamePort_ = 0;
@@ -197,7 +205,7 @@ private:
     }
     std::vector<Drux::SocketHandle> rawSockets_;
     mutable std::mutex errorsMutex_;
-    std::vector<ReportedError> errors_;
+    Errors errors_;
 };
 
 }  // namespace LauncherTest

@@ -46,7 +46,6 @@ TEST_F(ControllerTest, AnotherUsersPeerOnTheAirPortGetsNoCredentialsAndCannotKil
     const std::string log = logText();
     EXPECT_EQ(log.find("WARNING: Refused"), log.rfind("WARNING: Refused"));
     EXPECT_EQ(std::string::npos, log.find("Could not check the user"));
-    EXPECT_TRUE(errors().empty());
 }
 
 }  // namespace
