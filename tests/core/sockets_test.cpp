@@ -19,7 +19,7 @@ using Drux::IoResult;
 using Drux::SocketWait;
 using Drux::waitSocket;
 
-// A connection whose accepted end (ours) is non-blocking, as an agent's is.
+// A connection whose accepted end (ours) is prepared as an agent's is.
 struct Pair {
     Drux::SocketHandle theirs, ours;
     Pair() {
@@ -49,6 +49,26 @@ TEST(SocketReadiness, ReceiveAndWaitReportEachStateOfAConnection) {
     EXPECT_EQ(IoResult::Done, Drux::socketReceiveSome(p.ours, buffer, sizeof buffer, &received));
     EXPECT_EQ("hey", std::string(buffer, received));
 
+    // A receive that waits by itself takes bytes that come while it waits,
+    // and ends with WouldBlock once its time has passed. Windows agent
+    // handles are non-blocking, so there it never waits.
+    const bool canWait = Drux::socketSetReceiveWait(p.ours, 60 * 1000);
+#ifndef _WIN32
+    EXPECT_TRUE(canWait);
+#endif
+    if (canWait) {
+        const long self = Drux::currentThreadId();
+        std::thread sender([&] {
+            if (DruxTest::waitUntil([&] { return DruxTest::threadBlockedInReceive(self); }))
+                Drux::socketSend(p.theirs, "you", 3, &sent);
+        });
+        EXPECT_EQ(IoResult::Done, Drux::socketReceiveWaiting(p.ours, buffer, sizeof buffer, &received));
+        sender.join();
+        EXPECT_EQ("you", std::string(buffer, received));
+        ASSERT_TRUE(Drux::socketSetReceiveWait(p.ours, 1));
+        EXPECT_EQ(IoResult::WouldBlock, Drux::socketReceiveWaiting(p.ours, buffer, sizeof buffer, &received));
+    }
+
     // Signalled, the interrupter ends every wait until it is reset; resetting
     // twice changes nothing, and a later signal wakes a wait again. The
     // readable-only wait reports the same.
@@ -67,6 +87,9 @@ TEST(SocketReadiness, ReceiveAndWaitReportEachStateOfAConnection) {
     Drux::socketShutdown(p.theirs);
     EXPECT_EQ(SocketWait::Ready, waitSocket(p.ours, Drux::kSocketReadable, interrupter, -1, &ready));
     EXPECT_EQ(IoResult::Closed, Drux::socketReceiveSome(p.ours, buffer, sizeof buffer, &received));
+    if (canWait) {
+        EXPECT_EQ(IoResult::Closed, Drux::socketReceiveWaiting(p.ours, buffer, sizeof buffer, &received));
+    }
     if (DruxTest::runningUnderWine())
         GTEST_SKIP() << "Wine reports a reset that arrived before the receive as an orderly close, where Windows "
                         "fails the receive with WSAECONNRESET";
