@@ -66,21 +66,23 @@ struct AgentCore {
     // the agent can use it any more.
     ~AgentCore();
 
-    // The agent's own duplicate of the host's socket (non-blocking), and the
-    // host's number, which names the connection in the log.
+    // What every message touches comes first, so that it shares few cache
+    // lines. The agent's own duplicate of the host's socket, and the host's
+    // number, which names the connection in the log.
     std::atomic<SocketHandle> socket{kInvalidSocket};
     std::atomic<SocketHandle> hostSocket{kInvalidSocket};
+    std::atomic<int32_t> isRunning{0};
     // Whether a receive on `socket` can wait by itself (set before the
     // threads start).
     bool receiveCanWait = false;
-    boost::shared_ptr<Mutex> mutex;  // guards `outgoing` and the sends into the socket
-    OutgoingQueue outgoing;
-    std::atomic<int32_t> isRunning{0};
-    std::atomic<int32_t> heartbeatActive{1};
-    std::atomic<uint32_t> lastHeartbeatSeconds{0};
     std::atomic<void*> callbackUserData{nullptr};
     std::atomic<VantrelMessageArrivedCallback> messageArrivedCallback{nullptr};
     std::atomic<int32_t> logAllMessageTypes{0};
+    ReceivedBytes received;
+    boost::shared_ptr<Mutex> mutex;  // guards `outgoing` and the sends into the socket
+    OutgoingQueue outgoing;
+    std::atomic<int32_t> heartbeatActive{1};
+    std::atomic<uint32_t> lastHeartbeatSeconds{0};
     // Wakes the heartbeat thread when its flag changes, bytes wait to be
     // sent or the agent stops.
     Waker heartbeatWaker;
@@ -98,7 +100,6 @@ struct AgentCore {
     // What the payload buffer of the message being read holds now (0 between
     // messages): memory follows the bytes that arrived, not the announcement.
     std::atomic<size_t> payloadCapacity{0};
-    ReceivedBytes received;
     // Called once by the reading thread when the connection ends under it (a
     // failed read, the peer's close, a limit) while the agent still runs; not
     // when the agent is stopped. Set before the start; runs on the reading

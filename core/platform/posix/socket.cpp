@@ -43,6 +43,8 @@ bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 // At most this many pieces go into one sendmsg (well under IOV_MAX).
 constexpr size_t kMaxSendParts = 64;
+// Pieces of at most this many bytes in all are copied together and sent as one.
+constexpr size_t kJoinedSendBytes = 8 * 1024;
 
 // One receive with the given flags: EINTR retried, EAGAIN read as WouldBlock.
 IoResult receiveWith(SocketHandle socket, void* buffer, size_t length, int flags, size_t* received) {
@@ -186,12 +188,28 @@ IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count
         ++kept;
     }
     used = kept;
+    // A small message is copied into one piece: reading a vector costs the
+    // kernel more than the copy does, and one piece goes through send.
+    char joined[kJoinedSendBytes];
+    size_t joinedLength = 0;
+    if (used > 1) {
+        for (size_t i = 0; i < used; ++i) joinedLength += pieces[i].iov_len;
+        if (joinedLength <= sizeof joined) {
+            size_t offset = 0;
+            for (size_t i = 0; i < used; ++i) {
+                std::memcpy(joined + offset, pieces[i].iov_base, pieces[i].iov_len);
+                offset += pieces[i].iov_len;
+            }
+            pieces[0].iov_base = joined;
+            pieces[0].iov_len = joinedLength;
+            used = 1;
+        }
+    }
     msghdr message{};
     message.msg_iov = pieces;
     message.msg_iovlen = used;
     ssize_t n;
-    // MSG_DONTWAIT: the call never blocks, whatever the descriptor's mode. One
-    // piece goes through send, which spares the kernel reading a vector.
+    // MSG_DONTWAIT: the call never blocks, whatever the descriptor's mode.
     do {
         n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1)
             : used == 1 ? ::send(socket, pieces[0].iov_base, pieces[0].iov_len, MSG_NOSIGNAL | MSG_DONTWAIT)
