@@ -72,17 +72,22 @@ TEST_F(ServerTest, ClientsKeepTheCallbackOfTheirAcceptAndADepartedOneIsForgotten
 
 TEST_F(ServerTest, ConnectionsBeyondTheLimitAreClosedAtOnce) {
     const uint16_t port = startServer();
-    while (clients.size() < Drux::kDefaultConnectionLimit) connectClient(port);
+    // Under Wine every accept's owner check reads every process's descriptor
+    // table once per connection it lists, so there the rule is checked at a
+    // lower limit; natively at the shipped one.
+    const uint32_t limit = DruxTest::runningUnderWine() ? 8 : Drux::kDefaultConnectionLimit;
+    server->connectionLimit.store(limit);
+    while (clients.size() < limit) connectClient(port);
     const SocketHandle refused = Drux::socketCreate();
     ASSERT_TRUE(Drux::socketConnect(refused, port));
     EXPECT_TRUE(closedByPeer(refused));
     Drux::socketClose(refused);
-    EXPECT_EQ(Drux::kDefaultConnectionLimit, listed());
-    const std::string warning = "WARNING: The server on port " + std::to_string(port) +
-                                " already holds 64 connections; a new connection was closed.\n";
+    EXPECT_EQ(limit, listed());
+    const std::string warning = "WARNING: The server on port " + std::to_string(port) + " already holds " +
+                                std::to_string(limit) + " connections; a new connection was closed.\n";
     // A departure makes room again.
     Drux::socketShutdown(clients.front());
-    ASSERT_TRUE(DruxTest::waitUntil([&] { return listed() == Drux::kDefaultConnectionLimit - 1; }));
+    ASSERT_TRUE(DruxTest::waitUntil([&] { return listed() == limit - 1; }));
     const SocketHandle admitted = connectClient(port);
     sendRaw(admitted, messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "in"));
     EXPECT_EQ(kReply, readBytes(admitted, 16));
