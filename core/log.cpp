@@ -1,9 +1,8 @@
 // The log file of the process. Each line is one open, one write and one close
-// of the file, so the file is closed between lines. The file is opened for
-// appending only, and the system appends each write whole at the end, so
-// whole lines never interleave without a lock of ours: writers on different
-// threads never wait for each other. While no log is open a line costs one
-// atomic load: nothing is formatted.
+// of the file, so the file is closed between lines, and writers take the log's
+// lock around it: not every system and file system appends a write whole, so
+// the lock is what keeps lines from interleaving or going missing. While no
+// log is open a line costs one atomic load: nothing is formatted.
 #include "core/log.h"
 
 #include <atomic>
@@ -76,7 +75,9 @@ void LogFile::Destroy() { replaceLog(boost::shared_ptr<LogFile>()); }
 int LogFile::Write(const char* text) {
     boost::shared_ptr<LogFile> log = currentLog();
     if (!log || text == nullptr) return 0;
-    return appendToFile(log->path_, text, std::strlen(text)) ? 1 : 0;
+    const size_t length = std::strlen(text);
+    std::lock_guard<Mutex> lock(log->writer_);
+    return appendToFile(log->path_, text, length) ? 1 : 0;
 }
 
 const char* LogFile::Path() {

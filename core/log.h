@@ -26,6 +26,10 @@ public:
 
 private:
     char path_[kMaxPath] = {};
+    // Serialises the writers of this log: one line is appended whole before
+    // the next begins, on every system and file system. The innermost lock of
+    // the library: nothing is locked while it is held.
+    Mutex writer_;
 };
 
 }  // namespace Drux
