@@ -2,11 +2,15 @@
 
 namespace Drux {
 
+bool InterruptibleWaits::cutShort(std::thread::id thread) const {
+    return interrupted_ || interruptedThreads_.count(thread) > 0;
+}
+
 void InterruptibleWaits::interrupt() {
     std::lock_guard<StateLock> guard(mutex_);
     interrupted_ = true;
-    for (Waker* waker : sleeping_) waker->notify();
-    for (Interrupter* interrupter : waitingForExit_) interrupter->signal();
+    for (const auto& sleeper : sleeping_) sleeper.first->notify();
+    for (const auto& waiter : waitingForExit_) waiter.first->signal();
 }
 
 void InterruptibleWaits::resume() {
@@ -14,31 +18,47 @@ void InterruptibleWaits::resume() {
     interrupted_ = false;
 }
 
+void InterruptibleWaits::interruptThread(std::thread::id thread) {
+    std::lock_guard<StateLock> guard(mutex_);
+    interruptedThreads_.insert(thread);
+    for (const auto& sleeper : sleeping_)
+        if (sleeper.second == thread) sleeper.first->notify();
+    for (const auto& waiter : waitingForExit_)
+        if (waiter.second == thread) waiter.first->signal();
+}
+
+void InterruptibleWaits::resumeThread(std::thread::id thread) {
+    std::lock_guard<StateLock> guard(mutex_);
+    interruptedThreads_.erase(thread);
+}
+
 bool InterruptibleWaits::interrupted() const {
     std::lock_guard<StateLock> guard(mutex_);
-    return interrupted_;
+    return cutShort(std::this_thread::get_id());
 }
 
 bool InterruptibleWaits::sleep(uint32_t milliseconds) {
+    const std::thread::id self = std::this_thread::get_id();
     Waker waker;
     {
         std::lock_guard<StateLock> guard(mutex_);
-        if (interrupted_) return false;
-        sleeping_.insert(&waker);
+        if (cutShort(self)) return false;
+        sleeping_.emplace(&waker, self);
     }
     waker.waitFor(milliseconds);
     std::lock_guard<StateLock> guard(mutex_);
     sleeping_.erase(&waker);
-    return !interrupted_;
+    return !cutShort(self);
 }
 
 bool InterruptibleWaits::waitForProcessExit(ProcessId processId, uint32_t timeoutMs) {
+    const std::thread::id self = std::this_thread::get_id();
     Interrupter interrupter;
     {
         std::lock_guard<StateLock> guard(mutex_);
         // Interrupted already: the wait only looks whether the process has ended.
-        if (interrupted_) interrupter.signal();
-        waitingForExit_.insert(&interrupter);
+        if (cutShort(self)) interrupter.signal();
+        waitingForExit_.emplace(&interrupter, self);
     }
     const bool ended = Drux::waitForProcessExit(processId, timeoutMs, interrupter);
     std::lock_guard<StateLock> guard(mutex_);
@@ -47,7 +67,7 @@ bool InterruptibleWaits::waitForProcessExit(ProcessId processId, uint32_t timeou
 }
 
 size_t InterruptibleWaits::inProgress() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<StateLock> guard(mutex_);
     return sleeping_.size() + waitingForExit_.size();
 }
 

@@ -1,11 +1,14 @@
 // Waits that can be cut short together: every pause and process-exit wait made
 // through one InterruptibleWaits ends at once when it is interrupted, and later
-// ones return at once until it is resumed.
+// ones return at once until it is resumed. The waits of one thread can also be
+// cut short alone, leaving those of other threads to run their course.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <set>
+#include <thread>
 
 #include "core/platform/clock.h"
 #include "core/platform/interrupter.h"
@@ -23,6 +26,10 @@ public:
     // Wakes every wait now in progress; later ones return at once until resume().
     void interrupt();
     void resume();
+    // The same for the waits of one thread only.
+    void interruptThread(std::thread::id thread);
+    void resumeThread(std::thread::id thread);
+    // Whether waits of the calling thread return at once.
     bool interrupted() const;
 
     // Sleeps `milliseconds` of clock time. False when cut short (or not begun)
@@ -37,10 +44,14 @@ public:
     size_t inProgress() const;
 
 private:
+    // Called with the lock held.
+    bool cutShort(std::thread::id thread) const;
+
     mutable StateLock mutex_;
     bool interrupted_ = false;
-    std::set<Waker*> sleeping_;
-    std::set<Interrupter*> waitingForExit_;
+    std::set<std::thread::id> interruptedThreads_;
+    std::map<Waker*, std::thread::id> sleeping_;
+    std::map<Interrupter*, std::thread::id> waitingForExit_;
 };
 
 }  // namespace Drux

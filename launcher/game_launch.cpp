@@ -36,11 +36,9 @@ uint32_t nextGameStart() {
 
 int32_t StartWatchedGame(VantrelServerControllerStruct* controller, const char* commandLine) {
     // The previous game is let go first, so that a poll meanwhile cannot take
-    // its announced end or its kill for this game's; a kill asked for while
-    // this game starts still counts for it.
+    // its announced end for this game's.
     controller->watchedGameStart = 0;
     controller->gameEndReported = 0;
-    controller->gameKillRequested = 0;
     // Watched from before the start: the game's process is recorded as soon as
     // it exists, and a poll during the start's pauses may find it gone.
     controller->watchedGameStart = nextGameStart();

@@ -108,8 +108,8 @@ void routeAirMessage(VantrelServerControllerStruct* controller, int32_t messageT
             SendPlayPreloadedGame(controller->airServer, messageType);
             break;
         case VANTRELMESSAGETYPE_KILL_GAMECLIENT_PROCESS:
-            // The AIR client knows why this game ends: it is not told of a crash.
-            controller->gameKillRequested = 1;
+            // The next poll finds the game gone and reports it as crashed: that
+            // report is how the AIR client learns the kill has taken effect.
             StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, Drux::figures().stopGraceMs);
             break;
         default:

@@ -20,10 +20,8 @@ struct VantrelServerControllerStruct {
     std::atomic<int32_t> gameWasRunning{0};
     std::atomic<int32_t> gameEndReported{0};
     // The start (a serial number, 0 for none) of the game whose end the
-    // supervision has still to account for, and whether the AIR client asked
-    // for that game to be killed.
+    // supervision has still to account for.
     std::atomic<uint32_t> watchedGameStart{0};
-    std::atomic<int32_t> gameKillRequested{0};
     std::atomic<void*> exitCallbackContext{nullptr};
     std::atomic<VantrelExitCallback> exitCallback{nullptr};
     std::atomic<void*> errorCallbackContext{nullptr};

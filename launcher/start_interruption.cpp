@@ -1,6 +1,7 @@
 #include "launcher/start_interruption.h"
 
 #include <mutex>
+#include <thread>
 
 #include "launcher/server_controller.h"
 #include "process/process_waits.h"
@@ -14,6 +15,8 @@ struct State {
     std::mutex mutex;
     bool inProgress = false;
     bool stopped = false;
+    // The thread of the start in progress, whose waits a Stop cuts.
+    std::thread::id startThread;
 };
 
 State& state() {
@@ -28,6 +31,7 @@ StartScope::StartScope() {
     std::lock_guard<std::mutex> guard(s.mutex);
     s.inProgress = true;
     s.stopped = false;
+    s.startThread = std::this_thread::get_id();
 }
 
 StartScope::~StartScope() {
@@ -35,7 +39,7 @@ StartScope::~StartScope() {
     std::lock_guard<std::mutex> guard(s.mutex);
     s.inProgress = false;
     // The pauses were cut short for this start only: later ones run in full.
-    if (s.stopped) ProcessWaits::Resume();
+    if (s.stopped) ProcessWaits::ResumeThread(s.startThread);
     s.stopped = false;
 }
 
@@ -59,7 +63,7 @@ void Stop(VantrelServerControllerStruct* controller) {
     controller->isStarted = 0;
     if (!s.inProgress || s.stopped) return;
     s.stopped = true;
-    ProcessWaits::Interrupt();
+    ProcessWaits::InterruptThread(s.startThread);
 }
 
 }  // namespace StartInterruption

@@ -23,8 +23,9 @@ public:
 };
 
 // VantrelServerController_Stop: the controller is no longer started, and a
-// start in progress ends its pauses at once (with it every other pause and
-// exit wait of the process helper now running, since the run is being stopped).
+// start in progress ends its pauses at once. Only the start's own waits are
+// cut: a handler's wait (a game's end, a CLOSE's grace) runs as it would after
+// an ordinary Stop.
 void Stop(VantrelServerControllerStruct* controller);
 
 }  // namespace StartInterruption

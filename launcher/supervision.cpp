@@ -71,13 +71,15 @@ VANTREL_API int32_t VantrelServerController_ProcessEvents(void) {
             // A game that the launcher started is gone. Whether a poll saw it
             // running does not matter: most games that crash do so while
             // starting, often before the first poll, and the AIR client would
-            // otherwise wait for news that never comes. Reported once, and only
-            // when neither the game announced its end nor the AIR client asked
-            // for the kill. The flags are read before the game is let go, as a
-            // new start clears them only after it has let go of this game.
-            const bool accountedFor = controller->gameEndReported != 0 || controller->gameKillRequested != 0;
+            // otherwise wait for news that never comes. Reported once, unless
+            // the game announced its end (STOPPED, ABANDONED); a game killed at
+            // the AIR client's request is reported too, which is how that
+            // client learns that it has gone. The flag is read before the game
+            // is let go, as a new start clears it only after it has let go of
+            // this game.
+            const bool announced = controller->gameEndReported != 0;
             uint32_t expected = watchedGame;
-            if (controller->watchedGameStart.compare_exchange_strong(expected, 0) && !accountedFor)
+            if (controller->watchedGameStart.compare_exchange_strong(expected, 0) && !announced)
                 RelayToAirClient(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED, nullptr);
         }
         controller->gameWasRunning = gameRunning ? 1 : 0;

@@ -14,6 +14,8 @@ Drux::InterruptibleWaits& waits() {
 
 void Interrupt() { waits().interrupt(); }
 void Resume() { waits().resume(); }
+void InterruptThread(std::thread::id thread) { waits().interruptThread(thread); }
+void ResumeThread(std::thread::id thread) { waits().resumeThread(thread); }
 bool Interrupted() { return waits().interrupted(); }
 bool Pause(uint32_t milliseconds) { return waits().sleep(milliseconds); }
 bool WaitForExit(Drux::ProcessId processId, uint32_t timeoutMs) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <thread>
 
 #include "core/platform/process.h"
 
@@ -15,6 +16,11 @@ namespace ProcessWaits {
 // until Resume.
 void Interrupt();
 void Resume();
+// The same for the pauses and exit waits of one thread only (a start that is
+// being stopped); the other threads' waits run their course.
+void InterruptThread(std::thread::id thread);
+void ResumeThread(std::thread::id thread);
+// Whether the calling thread's pauses and exit waits return at once.
 bool Interrupted();
 
 // Sleeps `milliseconds` of clock time. False when interrupted.

@@ -41,7 +41,7 @@ protected:
     }
 };
 
-TEST_P(GameEndTest, AGameThatEndsIsReportedAsCrashedOnceUnlessItsEndWasAccountedFor) {
+TEST_P(GameEndTest, AGameThatEndsIsReportedAsCrashedOnceUnlessItAnnouncedItsEnd) {
     initAndStart();
     Peer air(airPort_, false);
     air.link();
@@ -71,8 +71,7 @@ TEST_P(GameEndTest, AGameThatEndsIsReportedAsCrashedOnceUnlessItsEndWasAccounted
     }
     EXPECT_EQ(GetParam().crashReports, crashReportsAfterPolls(air, first));
 
-    // The next game is a new one: what the first announced or was asked does
-    // not cover it, and its crash before any poll is reported once.
+    // The next game is a new one: what the first announced does not cover it, and its crash before any poll is reported once.
     const Record second = startGame(air, VANTRELMESSAGETYPE_GAMECLIENT_CREATE, 2);
     Drux::terminateProcess(second.pid());
     EXPECT_EQ(GetParam().crashReports + 1, crashReportsAfterPolls(air, second));
@@ -88,20 +87,30 @@ INSTANTIATE_TEST_SUITE_P(
                       GameEnd{"Stopped", VANTRELMESSAGETYPE_GAMECLIENT_CREATE, End::Stopped, 0},
                       GameEnd{"PreloadedAbandoned", VANTRELMESSAGETYPE_GAMECLIENT_CREATE_CLIENT_AND_PRELOAD,
                               End::Abandoned, 0},
-                      GameEnd{"KillAsked", VANTRELMESSAGETYPE_GAMECLIENT_CREATE, End::KillAsked, 0}),
+                      GameEnd{"KillAsked", VANTRELMESSAGETYPE_GAMECLIENT_CREATE, End::KillAsked, 1}),
     [](const ::testing::TestParamInfo<GameEnd>& info) { return std::string(info.param.name); });
 
 // A host watching for Ctrl-C on its own thread stops the controller while the
 // start is in its pauses (here long enough that only the cut can end them).
-TEST_F(ControllerTest, AStopFromAnotherThreadCutsTheStartShortAndLeavesItStopped) {
+// The cut is the start's alone: a handler waiting meanwhile for a game's end
+// (after STOPPED) waits on and sees the game end.
+TEST_F(ControllerTest, AStopFromAnotherThreadCutsOnlyTheStartShortAndLeavesItStopped) {
     Drux::testing::figures().processStartPauseMs = 600000;
     ASSERT_EQ(1, init());
+    ProcessTest::StartedProcesses programs;
+    const Drux::ProcessId game = programs.launch(gamePath_);
+    std::atomic<int32_t> sawTheGameEnd{-1};
+    std::thread handler([&] { sawTheGameEnd = ProcessWaits::WaitForExit(game, 600000) ? 1 : 0; });
+    ASSERT_TRUE(waitUntil([] { return ProcessWaits::InProgress() == 1; }));
     std::atomic<int32_t> started{-1};
     std::thread host([&] { started = VantrelServerController_Start(); });
     const Record air = runsOf(airPath_).at(0);  // the AIR client is started: the start is pausing
     EXPECT_EQ(1, VantrelServerController_Stop());
     host.join();
     EXPECT_EQ(0, started.load());
+    Drux::terminateProcess(game);
+    handler.join();
+    EXPECT_EQ(1, sawTheGameEnd.load());
     EXPECT_EQ(0, CurrentController()->isStarted.load());
     EXPECT_TRUE(logContains("INFO: The start was stopped before it ended.\n"));
     // Only that start's pauses were cut: later ones run in full again.
