@@ -1,7 +1,10 @@
-// Keeps a peer from filling the disk through the log: repeated identical
-// warnings of one connection pass a few times, then at most one line per
-// interval tells how many were held back. A healthy run never repeats a
-// warning, so its lines are unchanged.
+// Keeps a peer from filling the disk through the log. Each text may be written
+// a few times per interval of the library's clock; past that its repeats are
+// counted, and the first line after the interval tells how many were held
+// back. A line repeated no faster than that allowance is always written as is,
+// so healthy traffic keeps its lines; summaries appear only when lines were
+// actually dropped. No sequence of calls writes more than
+// (kTexts + 2) * (kBurst + 1) lines per interval.
 #pragma once
 
 #include <cstdint>
@@ -11,40 +14,42 @@ namespace Drux {
 
 class LogLimiter {
 public:
-    // The first `burst` repeats of a text pass; after that one summary line
-    // per `intervalMs` of the library's clock.
+    // `kBurst` lines of one text per `kIntervalMs` of the library's clock.
     static constexpr uint32_t kBurst = 5;
     static constexpr uint32_t kIntervalMs = 1000;
+    // Texts counted each on its own; further texts (and texts too long to
+    // keep) are counted together, per level.
+    static constexpr int kTexts = 8;
 
-    LogLimiter() = default;
+    // `source` completes the summary lines ("from this connection").
+    explicit LogLimiter(const char* source = "from this connection") : source_(source) {}
     // Reports what is still held back.
     ~LogLimiter();
     LogLimiter(const LogLimiter&) = delete;
     LogLimiter& operator=(const LogLimiter&) = delete;
 
-    // Logs the WARNING or INFO text (with its own "\n"), or counts it when
-    // its repeats are being held back. Texts are compared by content; a
-    // connection has only a few distinct texts, and beyond kTexts further
-    // texts pass unlimited.
+    // Logs the WARNING or INFO text (with its own "\n"), or counts it when its
+    // allowance for this interval is used up. Texts are compared by content.
     void warning(const char* text) { pass(true, text); }
     void info(const char* text) { pass(false, text); }
 
 private:
-    static constexpr int kTexts = 8;
     struct Entry {
         bool used = false;
         bool warning = false;
-        char text[160] = {};
-        uint32_t passed = 0;
-        uint32_t suppressed = 0;
-        uint32_t lastReportTick = 0;
+        char text[160] = {};  // empty for the entries that count other texts
+        uint32_t windowStartTick = 0;
+        uint32_t written = 0;
+        uint32_t dropped = 0;
     };
     void pass(bool warning, const char* text);
-    Entry* entryFor(bool warning, const char* text);
-    static void report(const Entry& entry);
+    Entry& entryFor(bool warning, const char* text);
+    void report(const Entry& entry) const;
 
+    const char* source_;
     std::mutex mutex_;
     Entry entries_[kTexts];
+    Entry others_[2];  // warnings, infos
 };
 
 }  // namespace Drux

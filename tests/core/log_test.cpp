@@ -100,23 +100,42 @@ TEST_F(LogLines, ConcurrentWritersNeverInterleaveLines) {
     for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i], std::string(200, lines[i][0]) + "\n");
 }
 
-// One connection repeating a warning: five pass, the rest are counted, and the
-// count is logged once a second of the (moved) clock has passed, and at the end.
-TEST_F(LogLines, RepeatedWarningsPassFiveTimesThenAsACountPerSecond) {
-    const char* type = "Invalid message type.\n";
+// A limiter lets five lines of a text through per second of the (moved)
+// clock; past that it counts, and the first line of the next second tells
+// the count. A text repeated no faster than that is never summed up, and texts
+// beyond the eighth are counted together.
+TEST_F(LogLines, ALimiterHoldsBackOnlyWhatPassesFiveLinesOfATextASecond) {
+    const std::string type = "Invalid message type.\n";
     {
         Drux::LogLimiter limiter;
-        for (int i = 0; i < 7; ++i) limiter.warning(type);
+        for (int i = 0; i < 7; ++i) limiter.warning(type.c_str());
         limiter.warning("Invalid version on incoming message.\n");  // another text has its own five
         Drux::testing::advanceClock(Drux::LogLimiter::kIntervalMs);
         limiter.warning(std::string(type).c_str());  // the same text from another buffer
-        limiter.warning(type);
+        for (int i = 0; i < 5; ++i) limiter.warning(type.c_str());
+    }
+    {
+        Drux::LogLimiter limiter("on this port");
+        for (int second = 0; second < 8; ++second) {  // a slow trickle
+            limiter.info("Message arived, but there is no MessageArrivedCallback.\n");
+            Drux::testing::advanceClock(Drux::LogLimiter::kIntervalMs);
+        }
+        // With the trickle's, eight texts of their own; the ninth and tenth share.
+        for (int text = 0; text < Drux::LogLimiter::kTexts - 1; ++text)
+            limiter.warning(("text " + std::to_string(text) + "\n").c_str());
+        for (int i = 0; i < 7; ++i) limiter.warning(i % 2 == 0 ? "ninth\n" : "tenth\n");
     }
     std::vector<std::string> expected = {"INFO: vantrel [test] initializing...\n"};
     for (int i = 0; i < 5; ++i) expected.push_back("WARNING: Invalid message type.\n");
     expected.push_back("WARNING: Invalid version on incoming message.\n");
-    expected.push_back("WARNING: 3 more of \"Invalid message type.\" from this connection were not logged.\n");
+    expected.push_back("WARNING: 2 more of \"Invalid message type.\" from this connection were not logged.\n");
+    for (int i = 0; i < 5; ++i) expected.push_back("WARNING: Invalid message type.\n");
     expected.push_back("WARNING: 1 more of \"Invalid message type.\" from this connection were not logged.\n");
+    for (int i = 0; i < 8; ++i) expected.push_back("INFO: Message arived, but there is no MessageArrivedCallback.\n");
+    for (int text = 0; text < Drux::LogLimiter::kTexts - 1; ++text)
+        expected.push_back("WARNING: text " + std::to_string(text) + "\n");
+    for (int i = 0; i < 5; ++i) expected.push_back(i % 2 == 0 ? "WARNING: ninth\n" : "WARNING: tenth\n");
+    expected.push_back("WARNING: 2 more warnings on this port were not logged.\n");
     EXPECT_EQ(logLines(), expected);
 }
 
