@@ -5,8 +5,12 @@
  *
  * Set the callback before Start: each client copies it when it is accepted.
  * A client whose connection has ended is dropped at once (its agent deleted,
- * its socket closed). A server holds at most 64 connections; it closes any
- * connection beyond that as it arrives.
+ * its socket closed): once every client has left, a broadcast finds none and
+ * logs "No clients are currently connected." (and returns 1), as it does
+ * before the first one came. A server holds at most 64 connections; it closes
+ * any connection beyond that as it arrives.
+ * Delete lets every connection's queue drain to a peer that reads (within
+ * one budget of 2.7 s for all of them), then shuts the connections down.
  * The host must have started the socket layer (WSAStartup on Windows).
  */
 #ifndef DRUX_VANTREL_SERVER_H

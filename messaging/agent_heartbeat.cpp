@@ -4,7 +4,8 @@
 // takes them. It never runs a callback, so a slow peer holds up nothing but
 // its own queue. The thread sleeps until the next heartbeat is due, or until
 // the flag changes, bytes are queued or the agent stops; while bytes wait, it
-// also wakes when the socket becomes writable.
+// also wakes when the socket becomes writable. Once the agent has stopped it
+// sends what is still queued before it ends (agentDrainOutgoing).
 #include <memory>
 
 #include "core/figures.h"
@@ -70,5 +71,6 @@ uint32_t VantrelMessageAgent_HeartbeatThread(void* argument) {
             Drux::SocketWait::Failed)
             agent.heartbeatWaker.waitFor(kFailedWaitPauseMs);
     }
+    Drux::agentDrainOutgoing(agent);
     return 1;
 }

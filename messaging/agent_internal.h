@@ -47,9 +47,6 @@ struct ReceivedBytes {
     size_t capacity = 0;
     size_t begin = 0;
     size_t end = 0;
-    // How many whole messages buffered behind the next one to hand over were
-    // already answered: their REPLYs left in one send with an earlier one's.
-    size_t answeredAhead = 0;
     // Whether the next message's first bytes are awaited in the receive
     // itself for a moment (set after bytes arrived, on a handle whose
     // receives can wait).
@@ -81,6 +78,9 @@ struct AgentCore {
     ReceivedBytes received;
     boost::shared_ptr<Mutex> mutex;  // guards `outgoing` and the sends into the socket
     OutgoingQueue outgoing;
+    // The clock reading when the agent was stopped: what is still queued
+    // then may leave until the drain budget from that moment has passed.
+    std::atomic<uint32_t> stopTick{0};
     std::atomic<int32_t> heartbeatActive{1};
     std::atomic<uint32_t> lastHeartbeatSeconds{0};
     // Wakes the heartbeat thread when its flag changes, bytes wait to be
@@ -88,6 +88,11 @@ struct AgentCore {
     Waker heartbeatWaker;
     // The warnings that the peer's bytes can repeat without end.
     LogLimiter peerWarnings;
+    // Where the lines that tell how the connection ended go, when its owner
+    // limits them (a server: its connections come and go at a peer's will);
+    // null to log them directly. Set before the start; the owner outlives
+    // the agent's threads (the connection-ended hook holds it).
+    LogLimiter* endWarnings = nullptr;
     // Wakes the reading thread out of its wait when the agent stops (never
     // reset), and the heartbeat thread out of a wait for writability when
     // bytes were queued or the agent stops (reset by that thread).
@@ -128,9 +133,6 @@ namespace Drux {
 // at once as far as the socket takes it, the rest queued for the heartbeat
 // thread. Never blocks.
 int32_t agentSendMessage(AgentCore& agent, int32_t type, const char* payload);
-// Sends `count` REPLYs in as few sends as it can, each logged as
-// agentSendMessage logs a REPLY. Never blocks.
-int32_t agentSendReplies(AgentCore& agent, size_t count);
 // Sends what is queued as far as the socket takes it now; true while bytes
 // remain. Called by the heartbeat thread only.
 bool agentFlushOutgoing(AgentCore& agent);
@@ -145,9 +147,17 @@ void agentCloseConnection(AgentCore& agent);
 // Wakes the heartbeat thread to send what was queued or to look at its flag.
 void agentWakeWriter(AgentCore& agent);
 // Tells a running agent's threads to end without waiting for them, so that an
-// owner of many agents lets all of them wind down at once; the agent's
-// deletion then waits for its threads as usual.
+// owner of many agents lets all of them wind down (and drain their queues) at
+// once; the agent's deletion then waits for its threads as usual.
 void agentRequestStop(VantrelMessageAgent& agent);
+// How long after the stop the writer goes on sending what was queued before
+// it: a little less than the deletion waits for the thread, so that a thread
+// which gives up is seen to end.
+uint32_t agentDrainBudgetMs();
+// Called by the heartbeat thread once the agent has stopped: sends what is
+// still queued as the peer takes it, until the queue is empty, the connection
+// fails or the drain budget has passed (then the rest is dropped, logged).
+void agentDrainOutgoing(AgentCore& agent);
 // Whether sends and receipts of this type get their INFO line: heartbeats and
 // replies only when the agent logs every type.
 bool isLoggedType(const AgentCore& agent, int32_t type);

@@ -33,10 +33,11 @@ void deliver(Drux::AgentCore& agent, VantrelMessageArrivedCallback callback, int
     }
 }
 
-// Only a broken or hostile peer sends invalid headers, and it can send them
+// Only a broken or hostile peer sends invalid headers or types outside the
+// table (a negative type passes the header's checks), and it can send them
 // without end: their lines go through the connection's limiter.
 void logReceipt(Drux::AgentCore& agent, int32_t type) {
-    if (type != VANTRELMESSAGETYPE_INVALID) {
+    if (type >= 0 && type != VANTRELMESSAGETYPE_INVALID) {
         Drux::LogInfoF(320, "ReceiveMessage [%s]\n", Drux::messageTypeName(type));
         return;
     }
@@ -155,38 +156,12 @@ bool readLongPayload(Drux::AgentCore& agent, int32_t length, std::unique_ptr<cha
     return true;
 }
 
-// How many whole messages from `offset` on are in the buffer, and how many of
-// them are answered with a REPLY.
-void countWholeMessages(const Drux::ReceivedBytes& in, size_t offset, size_t* messages, size_t* answered) {
-    *messages = 0;
-    *answered = 0;
-    while (in.end - offset >= static_cast<size_t>(kHeaderSize)) {
-        const VantrelMessageHeader header = headerAt(in, offset);
-        if (header.payloadLength > Drux::wire::kMaxPayloadBytes) return;
-        const size_t size = kHeaderSize + payloadBytes(header);
-        if (size > in.end - offset) return;
-        ++*messages;
-        if (Drux::wire::isAnswered(header)) ++*answered;
-        offset += size;
-    }
-}
-
-// Sends the REPLY of the message being handed over, together with those of
-// the whole messages buffered behind it, unless an earlier send took it
-// along. Every REPLY leaves on its own while each one is logged, so the log
-// keeps its order of lines.
-void answer(Drux::AgentCore& agent, const VantrelMessageHeader& header, size_t following) {
-    Drux::ReceivedBytes& in = buffered(agent);
-    if (in.answeredAhead > 0) {
-        --in.answeredAhead;
-        return;
-    }
-    size_t messages = 0, answered = 0;
-    if (!Drux::isLoggedType(agent, VANTRELMESSAGETYPE_REPLY)) countWholeMessages(in, following, &messages, &answered);
-    const size_t own = Drux::wire::isAnswered(header) ? 1 : 0;
+// The REPLY of a message about to be handed over: it leaves before the
+// message's callback runs, and so after everything the previous message's
+// callback sent on this connection.
+void answer(Drux::AgentCore& agent, const VantrelMessageHeader& header) {
     // Its result is ignored: a failed send has logged why.
-    if (own + answered > 0) Drux::agentSendReplies(agent, own + answered);
-    in.answeredAhead = messages;
+    if (Drux::wire::isAnswered(header)) Drux::agentSendMessage(agent, VANTRELMESSAGETYPE_REPLY, nullptr);
 }
 
 void handOver(Drux::AgentCore& agent, int32_t type, const char* payload) {
@@ -223,18 +198,20 @@ int32_t VantrelMessageAgent_ReceiveMessage(Drux::AgentCore& agent) {
         if (!read) return 0;
         // Stopped meanwhile: the message is dropped without reply or delivery.
         if (agent.isRunning.load() == 0) return 1;
-        answer(agent, header, in.begin);
+        answer(agent, header);
         handOver(agent, type, payload.get());
         return 1;
     }
 
     if (!reserve(agent, size, header.payloadLength) || !fill(agent, size)) return 0;
     const size_t start = in.begin;
+    // Stopped meanwhile (perhaps by the previous message's callback): the
+    // message is dropped without reply or delivery.
     if (agent.isRunning.load() == 0) {
         consume(in, size);
         return 1;
     }
-    answer(agent, header, start + size);
+    answer(agent, header);
     // The payload is handed over where it arrived: the byte behind it (the
     // next message's, or spare room) holds its terminator meanwhile.
     char* payload = nullptr;

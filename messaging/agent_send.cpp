@@ -4,12 +4,12 @@
 // REPLY least of all) ever waits for a slow peer. Header and payload go in
 // one gather send under the agent's lock, so no other sender's bytes come
 // between them and the order of messages per connection is kept.
-#include <array>
 #include <cstring>
 #include <new>
 
 #include "core/enum_names.h"
 #include "core/log.h"
+#include "core/platform/clock.h"
 #include "core/platform/bounded_string.h"
 #include "messaging/agent_internal.h"
 #include "messaging/wire_format.h"
@@ -101,35 +101,6 @@ int32_t agentSendMessage(AgentCore& agent, int32_t type, const char* payload) {
     return 1;
 }
 
-int32_t agentSendReplies(AgentCore& agent, size_t count) {
-    // A block of REPLY headers that each send gathers as often as it needs.
-    constexpr size_t kBlock = 64, kBlocksPerSend = 64;
-    static const auto block = [] {
-        std::array<uint8_t, kBlock * wire::kHeaderSize> bytes{};
-        wire::HeaderBytes one;
-        wire::encodeHeader(wire::makeHeader(VANTRELMESSAGETYPE_REPLY, 0), one);
-        for (size_t i = 0; i < kBlock; ++i) std::memcpy(bytes.data() + i * wire::kHeaderSize, one, sizeof one);
-        return bytes;
-    }();
-    if (refuseWhileStopped(agent)) return 0;
-    const bool logged = isLoggedType(agent, VANTRELMESSAGETYPE_REPLY);
-    while (count > 0) {
-        ByteSpan parts[kBlocksPerSend];
-        size_t used = 0, total = 0, replies = 0;
-        for (; used < kBlocksPerSend && replies < count; ++used) {
-            const size_t inBlock = count - replies < kBlock ? count - replies : kBlock;
-            parts[used] = ByteSpan{block.data(), inBlock * wire::kHeaderSize};
-            total += parts[used].length;
-            replies += inBlock;
-        }
-        if (!sendWhole(agent, parts, used, total)) return 0;
-        for (size_t i = 0; logged && i < replies; ++i)
-            LogInfoF(320, "SendMessage [%s]\n", messageTypeName(VANTRELMESSAGETYPE_REPLY));
-        count -= replies;
-    }
-    return 1;
-}
-
 bool agentFlushOutgoing(AgentCore& agent) {
     ScopedLock lock(agent.mutex);
     while (!agent.outgoing.empty()) {
@@ -145,6 +116,26 @@ bool agentFlushOutgoing(AgentCore& agent) {
         agent.outgoing.consume(sent);
     }
     return false;
+}
+
+void agentDrainOutgoing(AgentCore& agent) {
+    const uint32_t deadline = agent.stopTick.load() + agentDrainBudgetMs();
+    for (;;) {
+        // Re-armed before the flush, as in the heartbeat loop.
+        agent.writerWake.reset();
+        if (!agentFlushOutgoing(agent)) return;
+        const int32_t leftMs = static_cast<int32_t>(deadline - tickMilliseconds());
+        if (leftMs <= 0) break;
+        unsigned ready = 0;
+        if (waitSocket(agent.socket.load(), kSocketWritable, agent.writerWake, leftMs, &ready) == SocketWait::Failed)
+            break;
+    }
+    ScopedLock lock(agent.mutex);
+    LogWarningF(320,
+                "The peer of socket %d did not read the last %zu bytes sent to it before the connection was "
+                "closed; they were dropped.\n",
+                static_cast<int>(agent.hostSocket.load()), agent.outgoing.size());
+    agent.outgoing.clear();
 }
 
 }  // namespace Drux

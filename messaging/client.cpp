@@ -45,11 +45,12 @@ int32_t VantrelClient_Delete(VantrelClient** client) {
         return 0;
     }
     VantrelClient* deleted = *client;
-    // Shutting the connection down wakes the agent's reading thread at once;
+    // The agent's deletion lets what was queued for the launcher leave (a
+    // game's last words, STOPPED among them), then shuts the connection down;
     // the descriptor itself is closed only after the agent's threads are gone,
     // so its number cannot be reused under a reader.
-    Drux::socketShutdown(deleted->socket);
     if (deleted->agent != nullptr) VantrelMessageAgent_Delete(&deleted->agent);
+    Drux::socketShutdown(deleted->socket);
     if (!Drux::socketClose(deleted->socket)) {
         LogLastError("VantrelClient_Delete");
         Drux::LogWarning("Unable to close the client socket.\n");

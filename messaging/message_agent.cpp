@@ -52,6 +52,16 @@ void wakeForStop(Drux::AgentCore& core) {
     Drux::agentWakeWriter(core);
 }
 
+// Stops a running agent: true when this call stopped it. The stop's moment is
+// stamped first, so a writer that sees the agent stopped also sees when.
+bool stopAgent(Drux::AgentCore& core) {
+    if (core.isRunning.load() != 1) return false;
+    core.stopTick.store(Drux::tickMilliseconds());
+    if (core.isRunning.exchange(0) != 1) return false;
+    wakeForStop(core);
+    return true;
+}
+
 // A core for a start that follows a failed one: a thread of the failed start
 // may still hold the old core (and its duplicate socket) for a moment.
 boost::shared_ptr<Drux::AgentCore> freshCoreLike(const Drux::AgentCore& old) {
@@ -75,9 +85,12 @@ AgentCore::~AgentCore() {
 }
 
 void agentRequestStop(VantrelMessageAgent& agent) {
-    if (agent.core->isRunning.exchange(0) != 1) return;
-    agent.stopRequested = true;
-    wakeForStop(*agent.core);
+    if (stopAgent(*agent.core)) agent.stopRequested = true;
+}
+
+uint32_t agentDrainBudgetMs() {
+    const uint32_t waitMs = figures().threadShutdownWaitMs.load();
+    return waitMs - waitMs / 10;
 }
 
 }  // namespace Drux
@@ -188,13 +201,17 @@ VANTREL_API int32_t VantrelMessageAgent_Delete(VantrelMessageAgentHandle* agent)
         if (missingAgent(*agent, "VantrelMessageAgent_Delete")) return 0;
         VantrelMessageAgent* deleted = *agent;
         Drux::AgentCore& core = *deleted->core;
-        if (core.isRunning.exchange(0) == 1 || deleted->stopRequested) {
-            wakeForStop(core);
+        if (stopAgent(core) || deleted->stopRequested) {
+            // The reading thread ends at once; the heartbeat thread first
+            // sends what was accepted for sending before the stop, as far as
+            // the peer reads it within the drain budget.
             const uint32_t waitMs = Drux::figures().threadShutdownWaitMs.load();
             if (Drux::waitForThread(deleted->socketThread, waitMs) != Drux::kWaitObject0)
                 Drux::LogWarning("SocketThread failed to shut down correctly.\n");
             if (Drux::waitForThread(deleted->heartbeatThread, waitMs) != Drux::kWaitObject0)
                 Drux::LogWarning("HeartbeatThread failed to shut down correctly.\n");
+            // Then the connection ends, whoever else holds a handle to it.
+            Drux::socketShutdown(core.socket.load());
         }
         // A thread still running keeps its own reference to the state.
         deleted->heartbeatThread.reset();

@@ -226,12 +226,10 @@ VANTREL_API int32_t VantrelServer_Delete(VantrelServerHandle* server) {
             std::lock_guard<Drux::StateLock> lock(deleted->clientsLock);
             listed.swap(deleted->clients);
         }
-        // Shut every connection down first: each reading thread wakes from its
-        // receive, and a broadcast blocked in a send to a peer that does not
-        // read fails instead of holding the deletion up.
-        for (const auto& node : listed) Drux::socketShutdown(node->connection->socket);
-        // Every agent winds down at once; each node's destruction below then
-        // finds its threads ended or about to end.
+        // Every agent winds down at once: each reading thread leaves its wait,
+        // and each writer sends what was accepted for sending, all within one
+        // drain budget. Each node's destruction below then finds its threads
+        // ended or about to end, and shuts its connection down.
         for (const auto& node : listed) Drux::agentRequestStop(*node->agent);
         {
             std::unique_lock<Drux::StateLock> lock(deleted->broadcastLock);

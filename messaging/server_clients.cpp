@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/log.h"
+#include "core/platform/bounded_string.h"
 #include "messaging/agent_internal.h"
 #include "messaging/server_internal.h"
 
@@ -28,9 +29,8 @@ size_t serverClientCount(VantrelServer& server) {
 
 VantrelServerClientNode::~VantrelServerClientNode() {
     if (agent == nullptr) return;
-    // Wakes the reading thread if it still waits for data, so the deletion
-    // below finds it ended or ending.
-    Drux::socketShutdown(connection->socket);
+    // The deletion lets what was queued for the peer leave, then shuts the
+    // connection down.
     const boost::weak_ptr<Drux::AgentCore> state = agent->core;
     VantrelMessageAgent_Delete(&agent);
     // Only a running thread still holds the agent's state; through it, it
@@ -43,9 +43,12 @@ VantrelServerClientNode::~VantrelServerClientNode() {
 void VantrelServer_AddClient(const boost::shared_ptr<VantrelServer>& server, Drux::SocketHandle socket) {
     const uint32_t limit = server->connectionLimit.load();
     if (Drux::serverClientCount(*server) >= limit) {
-        Drux::LogWarningF(320, "The server on port %u already holds %u connections; a new connection was closed.\n",
-                          static_cast<unsigned>(Drux::socketLocalPort(server->listenSocket)),
-                          static_cast<unsigned>(limit));
+        char line[320];
+        Drux::boundedPrintf(line, sizeof line,
+                            "The server on port %u already holds %u connections; a new connection was closed.\n",
+                            static_cast<unsigned>(Drux::socketLocalPort(server->listenSocket)),
+                            static_cast<unsigned>(limit));
+        server->acceptWarnings.warning(line);
         Drux::socketClose(socket);
         return;
     }
@@ -57,6 +60,9 @@ void VantrelServer_AddClient(const boost::shared_ptr<VantrelServer>& server, Dru
     // The hook's share of the connection keeps the socket and the server
     // alive for as long as the agent's threads may run.
     const boost::shared_ptr<Drux::ServerConnection> connection = node->connection;
+    // How a connection ended is told through the server's limiter: a process
+    // that connects and closes in a loop repeats those lines without end.
+    node->agent->core->endWarnings = &server->acceptWarnings;
     node->agent->core->connectionEnded = [connection] {
         connection->ended.store(true);
         connection->server->reaperWaker.notify();

@@ -29,8 +29,9 @@ namespace Drux {
 // The most connections one server holds at once. The launcher's servers expect
 // one AIR client, one or two game connections and the odd tool; 64 leaves room
 // for reconnects still being cleared away, while three servers at the limit
-// stay far below the process's default descriptor limit of 1024 (each
-// connection costs the server a descriptor or two and its agent's threads).
+// stay below the process's default descriptor limit of 1024 (on POSIX each
+// connection costs four descriptors: the accepted socket, the agent's
+// duplicate and its two wake-up descriptors, besides the agent's two threads).
 constexpr uint32_t kDefaultConnectionLimit = 64;
 
 // One accepted socket, owned by the server. Shared by the connection's list
@@ -90,7 +91,10 @@ struct VantrelServer {
     Drux::Interrupter acceptInterrupter;
     // Wakes the accept thread out of its pause after a failed accept.
     Drux::Waker acceptPause;
-    Drux::LogLimiter acceptWarnings;
+    // What connection attempts and connections' ends can make the server log
+    // (failed accepts, refusals, the connection limit, connections that end):
+    // any local process can repeat them without end.
+    Drux::LogLimiter acceptWarnings{"on this port"};
     // Wakes the reaper when a connection has ended or the server stops.
     Drux::Waker reaperWaker;
     // Broadcasts under way; deletion destroys no node before they end (a node

@@ -5,6 +5,8 @@
 
 #include "core/figures.h"
 #include "core/log.h"
+#include "core/platform/bounded_string.h"
+#include "core/platform/system_error.h"
 #include "messaging/agent_internal.h"
 
 namespace {
@@ -13,14 +15,26 @@ namespace {
 // often, so that a clock moved by a test is seen without waiting the limit out.
 constexpr int32_t kSilenceCheckMs = 1000;
 
-void logReadFailure(bool reset) {
-    LogLastError("VantrelMessageAgent_ReadFromSocketInternal");
-    if (reset)
-        Drux::LogWarning(
-            "Failed to read from Vantrel socket buffer (this may indicate that the other side of the "
-            "connection has closed).\n");
-    else
-        Drux::LogWarning("Received 0 bytes on Vantrel socket when data was expected.\n");
+constexpr const char* kReadOperation = "VantrelMessageAgent_ReadFromSocketInternal";
+
+void logReadFailure(Drux::AgentCore& agent, bool reset) {
+    const char* warning = reset ? "Failed to read from Vantrel socket buffer (this may indicate that the other side "
+                                  "of the connection has closed).\n"
+                                : "Received 0 bytes on Vantrel socket when data was expected.\n";
+    Drux::LogLimiter* limiter = agent.endWarnings;
+    if (limiter == nullptr) {
+        LogLastError(kReadOperation);
+        Drux::LogWarning(warning);
+        return;
+    }
+    // The same two lines, through the owner's limiter.
+    const std::string reason = Drux::lastErrorText();
+    if (!reason.empty()) {
+        char line[512];
+        Drux::boundedPrintf(line, sizeof line, "[%s] %s", kReadOperation, reason.c_str());
+        limiter->info(line);
+    }
+    limiter->warning(warning);
 }
 
 }  // namespace
@@ -69,10 +83,10 @@ int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool mes
                 in.lingering = agent.receiveCanWait;
                 return 1;
             case IoResult::Closed:
-                logReadFailure(false);
+                logReadFailure(agent, false);
                 return 0;
             case IoResult::Failed:
-                logReadFailure(lastSocketError() == connectionResetErrorCode());
+                logReadFailure(agent, lastSocketError() == connectionResetErrorCode());
                 return 0;
             case IoResult::WouldBlock:
                 in.lingering = false;
@@ -108,7 +122,7 @@ int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool mes
                 stopping = true;
                 break;
             case SocketWait::Failed:
-                logReadFailure(false);
+                logReadFailure(agent, false);
                 return 0;
         }
     }

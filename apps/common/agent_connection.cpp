@@ -52,7 +52,8 @@ bool AgentConnection::lost() const {
 }
 
 void AgentConnection::close() {
-    if (connected_) shutdownSocket(socket_);
+    // The deletion sends what is still queued (a CLOSE, a game's last words),
+    // then ends the connection.
     if (agent_ != nullptr) VantrelMessageAgent_Delete(&agent_);
     if (connected_) closeSocket(socket_);
     connected_ = false;

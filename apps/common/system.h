@@ -24,8 +24,6 @@ bool startSockets();
 void stopSockets();
 // A TCP connection to 127.0.0.1:port with TCP_NODELAY; false with a reason.
 bool connectLoopback(int port, VantrelSocket* socket, std::string* error);
-// Ends both directions (waking a reader), then closes.
-void shutdownSocket(VantrelSocket socket);
 void closeSocket(VantrelSocket socket);
 
 // A file that lines are appended to, each with one write, so that the lines of

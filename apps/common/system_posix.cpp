@@ -49,7 +49,6 @@ bool connectLoopback(int port, VantrelSocket* socket, std::string* error) {
     return true;
 }
 
-void shutdownSocket(VantrelSocket socket) { ::shutdown(socket, SHUT_RDWR); }
 
 void closeSocket(VantrelSocket socket) { ::close(socket); }
 

@@ -59,7 +59,6 @@ bool connectLoopback(int port, VantrelSocket* socket, std::string* error) {
     return true;
 }
 
-void shutdownSocket(VantrelSocket socket) { ::shutdown(socket, SD_BOTH); }
 
 void closeSocket(VantrelSocket socket) { ::closesocket(socket); }
 

@@ -1,6 +1,7 @@
 // The game controller against the launcher's end of the game connection: a
 // VantrelServer, or a socket the test writes byte by byte.
 #include <mutex>
+#include <thread>
 
 #include "VantrelGameController.h"
 #include "VantrelServer.h"
@@ -146,6 +147,45 @@ TEST_F(GameController, ACorruptHeaderEndsTheGameLikeCloseAndTheLauncherCountsAsH
     const std::string text = logText();
     EXPECT_EQ(text.find(warning), text.rfind(warning));
     VantrelGameController_Remove();
+    Drux::socketClose(launcher);
+    Drux::socketClose(listening);
+}
+
+// A game's last words reach a launcher that reads: STOPPED, sent behind a
+// backlog of chat that the socket has not taken yet, leaves before Remove ends
+// the connection.
+TEST_F(GameController, TheShutdownMessageBehindABacklogReachesTheLauncherBeforeRemoveEndsTheConnection) {
+    const Drux::SocketHandle listening = Drux::socketCreate();
+    ASSERT_TRUE(Drux::socketBind(listening, 0));
+    ASSERT_TRUE(Drux::socketListen(listening));
+    ASSERT_EQ(1, VantrelGameController_Init("first.exe", "second.exe"));
+    ASSERT_EQ(1, VantrelGameController_Start(Drux::socketLocalPort(listening)));
+    Drux::SocketHandle launcher = Drux::kInvalidSocket;
+    ASSERT_TRUE(Drux::socketAccept(listening, &launcher));
+    Drux::AgentCore& agent = *CurrentGameController()->client->agent->core;
+    auto queued = [&agent] {
+        Drux::ScopedLock lock(agent.mutex);
+        return agent.outgoing.size();
+    };
+    // The launcher reads nothing yet: chat until some of it has to wait in the queue.
+    const std::string chat(1024 * 1024, 'c');
+    size_t chats = 0;
+    while (queued() == 0 && chats < 64) {
+        ASSERT_EQ(1, VantrelGameController_SendChatMessage(chat.c_str()));
+        ++chats;
+    }
+    ASSERT_GT(queued(), 0u);
+    EXPECT_EQ(1, VantrelGameController_SendShutdownMessage());
+    std::thread remove([] { EXPECT_EQ(1, VantrelGameController_Remove()); });
+    bool closed = false;
+    const std::string stream = MessagingTest::readBytes(launcher, SIZE_MAX, 10000, &closed);
+    remove.join();
+    EXPECT_TRUE(closed);
+    const std::string stopped = messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_STOPPED);
+    EXPECT_EQ(chats * messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, chat).size() + stopped.size(),
+              stream.size());
+    EXPECT_EQ(stopped, stream.substr(stream.size() - std::min(stream.size(), stopped.size())));
+    EXPECT_FALSE(logContains("were dropped"));
     Drux::socketClose(launcher);
     Drux::socketClose(listening);
 }

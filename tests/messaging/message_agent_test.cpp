@@ -201,13 +201,69 @@ TEST_F(MessageAgentTest, HeartbeatsFollowTheClockAndTheFlagAndDeletionLeavesAStu
     sendRaw(peer.remote, messageBytes(VANTRELMESSAGETYPE_CLOSE));
     gate.open();
     EXPECT_TRUE(DruxTest::waitUntil([&] { return state.expired(); }));
-    // The agent closed its own handle with its state; once the host closes
-    // its own, the connection ends, the CLOSE unanswered.
+    // The deletion shut the connection down and the agent closed its own
+    // handle with its state: the CLOSE stays unanswered.
     Drux::socketClose(peer.local);
     peer.local = Drux::kInvalidSocket;
     std::string before;
     EXPECT_TRUE(closedByPeer(peer.remote, 5000, &before));
     EXPECT_EQ("", before);
+}
+
+// Messages that arrive together are still handled one at a time: each one's
+// REPLY, then its callback (with what the callback sends), then the next. A
+// message found after the agent was stopped is neither answered nor delivered.
+TEST_F(MessageAgentTest, RepliesAndCallbacksTakeTurnsAndAStopEndsTheTurns) {
+    const std::string burst = messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_INSTALLED_VERSIONS, "a") +
+                              messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PROGRESS, "b");
+    const std::string answer = messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, "a");
+    for (const bool stopInCallback : {false, true}) {
+        SCOPED_TRACE(stopInCallback);
+        RawPeerAgent peer([&peer, stopInCallback](int32_t, const char* payload) {
+            VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, payload);
+            // As a deletion on another thread would, while this callback runs.
+            if (stopInCallback) Drux::agentRequestStop(*peer.agent);
+        });
+        sendRaw(peer.remote, burst);
+        if (stopInCallback) {
+            ASSERT_TRUE(peer.recorder.waitForCount(1));
+            EXPECT_EQ(kReply + answer, readAvailable(peer.remote, 200));
+            EXPECT_EQ(peer.recorder.messages().size(), 1u);
+        } else {
+            EXPECT_EQ(kReply + answer + kReply + messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, "b"),
+                      readBytes(peer.remote, 2 * (kReply.size() + answer.size())));
+        }
+    }
+}
+
+// What was accepted for sending leaves before the deletion ends the
+// connection; a peer that never reads holds the deletion up for the drain
+// budget only, and what it left unread is dropped with a line.
+TEST_F(MessageAgentTest, DeletionDrainsTheQueueToAReadingPeerAndGivesUpOnOneThatDoesNotRead) {
+    Drux::testing::figures().threadShutdownWaitMs = 2000;
+    const std::string big(16 * 1024 * 1024, 'x');
+    for (const bool peerReads : {true, false}) {
+        SCOPED_TRACE(peerReads);
+        RawPeerAgent peer;
+        ASSERT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, big.c_str()));
+        ASSERT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CLOSE, nullptr));
+        {
+            Drux::ScopedLock lock(peer.agent->core->mutex);
+            ASSERT_GT(peer.agent->core->outgoing.size(), 0u);  // more than a socket takes at once
+        }
+        std::thread deletion([&peer] { VantrelMessageAgent_Delete(&peer.agent); });
+        std::string stream;
+        bool closed = false;
+        if (peerReads) stream = readBytes(peer.remote, SIZE_MAX, 10000, &closed);
+        deletion.join();
+        if (peerReads) {
+            EXPECT_TRUE(closed);
+            EXPECT_EQ(messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, big) + messageBytes(VANTRELMESSAGETYPE_CLOSE),
+                      stream);
+        }
+        EXPECT_EQ(peerReads ? 0u : 1u, logCount("bytes sent to it before the connection was closed; they were dropped.\n"));
+    }
+    EXPECT_FALSE(logContains("failed to shut down correctly"));
 }
 
 TEST_F(MessageAgentTest, ConcurrentSendersNeverInterleave) {
@@ -245,21 +301,23 @@ TEST_F(MessageAgentTest, FourMebibytesOfInvalidHeadersLeaveABoundedLog) {
     const size_t linesBefore = logLines().size();
     {
         RawPeerAgent peer;
-        // Each header fails all three checks: size, version and type.
-        const std::string invalid = headerBytes(99, 7, 1000, 0);
+        // Every other header fails all three checks (size, version and type);
+        // the others pass them with a negative type, which is answered.
+        const std::string invalid = headerBytes(99, 7, 1000, 0) + headerBytes(16, 1, -7, 0);
         std::string flood;
         for (size_t i = 0; i < 4 * 1024 * 1024 / invalid.size(); ++i) flood += invalid;
         sendRaw(peer.remote, flood);
         // A good message behind the flood proves that all of it was read.
         sendRaw(peer.remote, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "after"));
-        ASSERT_TRUE(peer.recorder.waitForCount(flood.size() / invalid.size() + 1, std::chrono::seconds(60)));
+        const size_t headers = flood.size() / 16;
+        ASSERT_TRUE(peer.recorder.waitForCount(headers + 1, std::chrono::seconds(60)));
         const std::vector<std::string> delivered = peer.recorder.messages();
-        EXPECT_EQ(flood.size() / invalid.size() + 1, delivered.size());
+        EXPECT_EQ(headers + 1, delivered.size());
         EXPECT_EQ("11:after", delivered.back());
     }
-    // Unlimited, this would be four lines per header (three checks and the
-    // receipt): over a million lines. Limited, five of each text plus one
-    // count per text and second of reading.
+    // Unlimited, this would be four lines per invalid header (three checks
+    // and the receipt) and one per negative type: over half a million lines.
+    // Limited, five of each text plus one count per text and second of reading.
     EXPECT_LT(logLines().size() - linesBefore, 200u);
     EXPECT_GE(logCount("\"Invalid message type.\" from this connection were not logged.\n"), 1u);
     EXPECT_EQ(5u, logCount("WARNING: Invalid version on incoming message.\n"));
