@@ -7,10 +7,15 @@
 //     bytes and 64 KiB, with and without the log; p50 and p99 of rounds that
 //     take turns, so a change of machine load falls on every case alike;
 //  2. one-connection throughput of 16-byte messages and their REPLYs, against
-//     raw one-way 16-byte sends and a raw pipelined echo;
+//     raw one-way 16-byte sends and two raw echoes: one that answers a burst
+//     with one send, and one that answers each message with a send of its own
+//     (the honest baseline for REPLYs that leave one message at a time);
 //  3. CPU time of 50 idle connected agent pairs;
-//  4. time to delete a server with 50 connected clients, and an agent whose
-//     socket was shut down.
+//  4. time to delete a server with 50 connected clients, an agent whose
+//     socket was shut down, and an agent whose peer does not read while its
+//     queue is full (the drain's bound);
+//  5. one log line through the log's writer lock, against the same append
+//     without the lock.
 // Every thread is pinned: all on one CPU (no wake-up crosses CPUs), then the
 // two ends of each connection on different CPUs.
 #include <pthread.h>
@@ -36,7 +41,10 @@
 #include "Vantrel.h"
 #include "VantrelMessageAgent.h"
 #include "VantrelServer.h"
+#include "core/log.h"
+#include "core/platform/file_append.h"
 #include "core/platform/socket.h"
+#include "messaging/agent_internal.h"
 #include "messaging/client.h"
 #include "messaging/server_internal.h"
 
@@ -48,12 +56,15 @@ using Drux::SocketHandle;
 constexpr int kRounds = 8;
 constexpr int kRoundTripsPerRound = 1000;
 constexpr int kWarmup = 200;
-constexpr int kThroughputRounds = 3;
+constexpr int kThroughputRounds = 7;
 constexpr int kThroughputMessages = 100000;
 constexpr int kIdlePairs = 50;
 constexpr int kIdleSeconds = 5;
 constexpr int kServerClients = 50;
 constexpr int kAgentDeletes = 20;
+constexpr int kStuckDeletes = 3;
+constexpr int kLogRounds = 10;
+constexpr int kLinesPerLogRound = 2000;
 constexpr int32_t kChat = VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME;
 
 // --- placement -------------------------------------------------------------
@@ -141,7 +152,11 @@ int32_t lengthField(const char* header) {
 // The answering end of the raw cases, as lean as it can be: it reads what is
 // there into one buffer and answers every whole message with a 16-byte
 // header; the REPLYs of one read leave in one send.
-void rawAnswerer(SocketHandle s) {
+// Answers every whole message with a REPLY: all of a burst's REPLYs in one
+// send, or, `eachOnItsOwn`, one send per message in arrival order (what an
+// end that runs each message's handler between its REPLY and the next must do).
+void rawAnswerer(SocketHandle s, bool eachOnItsOwn = false) {
+    static const std::string reply = headerBytes(VANTRELMESSAGETYPE_REPLY, 0);
     std::vector<char> buffer(256 * 1024);
     std::string replies;
     size_t filled = 0;
@@ -154,7 +169,8 @@ void rawAnswerer(SocketHandle s) {
         while (filled - offset >= 16) {
             const size_t size = 16 + static_cast<size_t>(std::max(0, lengthField(buffer.data() + offset)));
             if (filled - offset < size) break;
-            replies += headerBytes(VANTRELMESSAGETYPE_REPLY, 0);
+            if (eachOnItsOwn && !sendAll(s, reply.data(), reply.size())) return;
+            if (!eachOnItsOwn) replies += reply;
             offset += size;
         }
         if (!replies.empty() && !sendAll(s, replies.data(), replies.size())) return;
@@ -384,9 +400,9 @@ double rawOneWay(const Placement& where) {
 
 // 16-byte sends answered by the lean answerer; the sender's reading thread
 // counts the answers.
-double rawEcho(const Placement& where) {
+double rawEcho(const Placement& where, bool eachOnItsOwn) {
     const Pair pair = connectedPair();
-    std::thread peer = threadOn(where.far, [&] { rawAnswerer(pair.b); });
+    std::thread peer = threadOn(where.far, [&] { rawAnswerer(pair.b, eachOnItsOwn); });
     Signal answers;
     std::thread reader = threadOn(where.near, [&] {
         std::vector<char> buffer(256 * 1024);
@@ -420,24 +436,34 @@ double agentStream(const Placement& where) {
 }
 
 void throughput(const Placement& where) {
-    std::vector<double> oneWay, echo, agents;
+    std::vector<double> oneWay, echo, echoEach, agents;
     for (int round = 0; round < kThroughputRounds; ++round) {
         pinTo(where.near);
         oneWay.push_back(rawOneWay(where));
-        echo.push_back(rawEcho(where));
+        echo.push_back(rawEcho(where, false));
+        echoEach.push_back(rawEcho(where, true));
         agents.push_back(agentStream(where));
     }
     auto range = [](std::vector<double>& v) {
         std::sort(v.begin(), v.end());
         return std::make_pair(v.front() / 1000, v.back() / 1000);
     };
-    const auto o = range(oneWay), e = range(echo), a = range(agents);
+    // The cases take turns within a round, so a round's ratio compares like
+    // with like; their median is the steadiest figure.
+    std::vector<double> ratios;
+    for (size_t i = 0; i < agents.size(); ++i) ratios.push_back(agents[i] / echoEach[i]);
+    std::sort(ratios.begin(), ratios.end());
+    const auto o = range(oneWay), e = range(echo), r = range(echoEach), a = range(agents);
     std::printf("\nOne connection, %d 16-byte messages, %s, thousands per second (range of %d rounds)\n",
                 kThroughputMessages, where.name, kThroughputRounds);
     std::printf("  raw one-way sends            %7.0f - %7.0f\n", o.first, o.second);
-    std::printf("  raw pipelined echo           %7.0f - %7.0f\n", e.first, e.second);
-    std::printf("  agents (message + REPLY)     %7.0f - %7.0f   %.2fx - %.2fx of one-way sends\n", a.first, a.second,
-                a.first / o.second, a.second / o.first);
+    std::printf("  raw echo, a burst's REPLYs   %7.0f - %7.0f\n", e.first, e.second);
+    std::printf("  raw echo, one send per REPLY %7.0f - %7.0f\n", r.first, r.second);
+    std::printf("  agents (message + REPLY)     %7.0f - %7.0f   %.2fx - %.2fx of the echo with one send per REPLY, "
+                "%.2fx - %.2fx of one-way sends\n",
+                a.first, a.second, a.first / r.second, a.second / r.first, a.first / o.second, a.second / o.first);
+    std::printf("  agents / echo with one send per REPLY, per round: median %.2fx (%.2fx - %.2fx)\n",
+                ratios[ratios.size() / 2], ratios.front(), ratios.back());
 }
 
 // --- 3. idle cost, 4. teardown ---------------------------------------------
@@ -515,6 +541,30 @@ double agentDeleteMillis() {
     return *std::max_element(samples.begin(), samples.end());
 }
 
+// The peer never reads and the queue holds two messages of the largest size:
+// the deletion's drain gives up after its budget.
+double stuckDeleteMillis() {
+    const std::string largest(16 * 1024 * 1024, 's');
+    double worst = 0;
+    for (int i = 0; i < kStuckDeletes; ++i) {
+        const Pair pair = connectedPair();
+        VantrelMessageAgentHandle agent = nullptr;
+        VantrelMessageAgent_Create(&agent);
+        VantrelMessageAgent_Start(agent, pair.a);
+        auto queued = [agent] {
+            Drux::ScopedLock lock(agent->core->mutex);
+            return agent->core->outgoing.size();
+        };
+        while (queued() < largest.size() && VantrelMessageAgent_SendMessage(agent, kChat, largest.c_str()) == 1) {
+        }
+        const auto start = Clock::now();
+        VantrelMessageAgent_Delete(&agent);
+        worst = std::max(worst, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        closePair(pair);
+    }
+    return worst;
+}
+
 void idleAndTeardown() {
     const double idle = idleCpuPercent();
     std::printf("\n%d idle agent pairs for %d s: %.3f%% of one core\n", kIdlePairs, kIdleSeconds, idle);
@@ -530,15 +580,46 @@ void idleAndTeardown() {
                 serverDelete, serverDeleteLogged);
     std::printf("Deleting an agent whose socket was shut down (worst of %d) %6.2f %10.2f\n", kAgentDeletes,
                 agentDelete, agentDeleteLogged);
+    std::printf("Deleting an agent whose peer does not read, queue full (worst of %d) %.0f\n", kStuckDeletes,
+                stuckDeleteMillis());
+}
+
+// --- 5. the log's writer lock ------------------------------------------------
+
+void logLock() {
+    Vantrel_Init("bench");
+    const char* line = "INFO: SendMessage [VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME]\n";
+    const size_t length = std::strlen(line);
+    const std::string path = Drux::LogFile::Path();
+    std::vector<double> locked, unlocked;
+    auto perLine = [](Clock::time_point start) {
+        return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / kLinesPerLogRound;
+    };
+    for (int round = 0; round < kLogRounds; ++round) {
+        auto start = Clock::now();
+        for (int i = 0; i < kLinesPerLogRound; ++i) Drux::LogFile::Write(line);
+        locked.push_back(perLine(start));
+        start = Clock::now();
+        for (int i = 0; i < kLinesPerLogRound; ++i) Drux::appendToFile(path.c_str(), line, length);
+        unlocked.push_back(perLine(start));
+    }
+    Vantrel_Remove();
+    std::sort(locked.begin(), locked.end());
+    std::sort(unlocked.begin(), unlocked.end());
+    const double l = locked[locked.size() / 2], u = unlocked[unlocked.size() / 2];
+    std::printf("\nOne log line (open, append, close), median of %d interleaved rounds of %d\n", kLogRounds,
+                kLinesPerLogRound);
+    std::printf("  through the log's writer lock  %6.2f us\n  the same append, no lock       %6.2f us   %.3fx\n", l,
+                u, l / u);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // One part alone, by name: round-trips, throughput or idle (all by default).
+    // One part alone, by name: round-trips, throughput, idle or log (all by default).
     const std::string only = argc > 1 ? argv[1] : "";
-    if (!only.empty() && only != "round-trips" && only != "throughput" && only != "idle") {
-        std::fprintf(stderr, "usage: %s [round-trips | throughput | idle]\n", argv[0]);
+    if (!only.empty() && only != "round-trips" && only != "throughput" && only != "idle" && only != "log") {
+        std::fprintf(stderr, "usage: %s [round-trips | throughput | idle | log]\n", argv[0]);
         return 2;
     }
     auto wanted = [&only](const char* part) { return only.empty() || only == part; };
@@ -564,6 +645,10 @@ int main(int argc, char** argv) {
     for (long cpu = 0; cpu < cpus && cpu < CPU_SETSIZE; ++cpu) CPU_SET(cpu, &all);
     pthread_setaffinity_np(pthread_self(), sizeof all, &all);
     if (wanted("idle")) idleAndTeardown();
+    if (wanted("log")) {
+        pinTo(0);
+        logLock();
+    }
 
     unlink("vantrel-bench.log");
     if (chdir("/") == 0) rmdir(directory);
