@@ -27,11 +27,12 @@ fi
 # and Debian's Chromium, which the web UI's browser test drives; then each
 # package's npm packages as its lock file pins them (puppeteer-core only: no
 # browser is downloaded). npm ci runs again only when a lock file changed.
-js_packages=(nodejs npm chromium)
+# (By command, not by package: a Node from elsewhere, such as NodeSource's
+# nodejs, brings its own npm, which Debian's npm package would conflict with.)
 js_missing=()
-for p in "${js_packages[@]}"; do
-    dpkg -s "$p" >/dev/null 2>&1 || js_missing+=("$p")
-done
+command -v node >/dev/null 2>&1 || js_missing+=(nodejs)
+command -v npm >/dev/null 2>&1 || js_missing+=(npm)
+dpkg -s chromium >/dev/null 2>&1 || js_missing+=(chromium)
 if [ ${#js_missing[@]} -gt 0 ]; then
     sudo_cmd=""
     [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"

@@ -149,7 +149,8 @@ const server = createUiServer({ token, state, actions, publicDir: path.join(here
 client.on('end', ({ reason }) => {
     const lost = reason.startsWith('lost');
     note(lost ? `the connection to the launcher is gone (${reason})` : `the run is closed (${reason})`);
-    state.update({ connection: lost ? 'lost' : 'closed' });
+    // The launcher ends the game with the run.
+    state.update({ connection: lost ? 'lost' : 'closed', game: 'none', gameVersion: null, gameDetail: null });
     // The page gets the last state, then the program ends.
     setTimeout(() => {
         server.closeAll();

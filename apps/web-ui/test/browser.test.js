@@ -2,8 +2,9 @@
 // chromium, driven by puppeteer-core; no browser is downloaded): the launcher
 // starts the web UI as its AIR client; the page starts the game, sees it
 // running, chats both ways, installs 1.1.0 and watches the bar reach 100 %,
-// starts that version and closes the launcher. Screenshots go to
-// build/web-ui/ (or DRUX_SCREENSHOT_DIR).
+// starts that version, is told in words why it cannot be uninstalled, and
+// closes the launcher. Screenshots go to build/web-ui/ (or
+// DRUX_SCREENSHOT_DIR).
 import assert from 'node:assert/strict';
 import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
@@ -102,6 +103,11 @@ it('a whole run in the browser: game, chat, install 1.1.0 to 100 %, start it, cl
         await waitText('#chat-log', 'echo: Which version?');
         await page.screenshot({ path: path.join(shots, '3-version-running.png') });
         assert.ok(run.notes('game').some((n) => n.includes('versions/1.1.0/drux-game')), run.report());
+
+        // The newest installed version stays: its uninstall fails, and the page says why.
+        await page.click('#installed li[data-version="1.1.0"] button.uninstall');
+        await waitText('#errors', 'The uninstall of 1.1.0 failed: version 1.1.0 is the newest installed version and stays.');
+        await page.waitForSelector('#installed li[data-version="1.1.0"] button.start');
 
         // Close the launcher from the page.
         await page.click('#close');
