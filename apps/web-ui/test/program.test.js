@@ -34,6 +34,22 @@ function get(url, headers = {}) {
     });
 }
 
+// The program started as the launcher starts it, against a listening port:
+// its process and the accepted socket of its connection.
+async function startAgainstPort() {
+    const server = net.createServer().listen(0, '127.0.0.1');
+    await once(server, 'listening');
+    const accepted = once(server, 'connection');
+    const child = start([...launcherWords, String(server.address().port)]);
+    const [socket] = await accepted;
+    return { server, child, socket };
+}
+
+const urlPrinted = async (child) => {
+    while (!/^UI: /m.test(child.output)) await new Promise((r) => setTimeout(r, 20));
+    return new URL(/^UI: (\S+)$/m.exec(child.output)[1]);
+};
+
 it('refuses a command line without the AIR port', async () => {
     const child = start(['-runtime', '.\\']);
     assert.equal(await child.exited, 1);
@@ -49,12 +65,8 @@ it('exits with 2 when nothing listens on the AIR port', async () => {
 });
 
 it('serves the page with the token only, and answers the launcher\'s CLOSE with CLOSE', async () => {
-    const server = net.createServer().listen(0, '127.0.0.1');
-    await once(server, 'listening');
-    const accepted = once(server, 'connection');
-    const child = start([...launcherWords, String(server.address().port)]);
+    const { server, child, socket } = await startAgainstPort();
     try {
-        const [socket] = await accepted;
         const launcher = new Connection(socket);
         const seen = [];
         launcher.on('message', (m) => {
@@ -63,8 +75,7 @@ it('serves the page with the token only, and answers the launcher\'s CLOSE with 
             if (m.type === T.GAMECLIENT_ENUMERATE_LATEST_VERSIONS) launcher.send(m.type, '["2.0.0","1.1.0"]');
             if (m.type === T.GAMECLIENT_ENUMERATE_INSTALLED_VERSIONS) launcher.send(m.type, '[]');
         });
-        while (!/^UI: /m.test(child.output)) await new Promise((r) => setTimeout(r, 20));
-        const url = new URL(/^UI: (\S+)$/m.exec(child.output)[1]);
+        const url = await urlPrinted(child);
         assert.equal(url.hostname, '127.0.0.1');
         const token = url.searchParams.get('token');
         assert.ok(token.length >= 32);
@@ -98,13 +109,9 @@ it('serves the page with the token only, and answers the launcher\'s CLOSE with 
 });
 
 it('exits with 4 when the launcher goes away', async () => {
-    const server = net.createServer().listen(0, '127.0.0.1');
-    await once(server, 'listening');
-    const accepted = once(server, 'connection');
-    const child = start([...launcherWords, String(server.address().port)]);
+    const { server, child, socket } = await startAgainstPort();
     try {
-        const [socket] = await accepted;
-        while (!/^UI: /m.test(child.output)) await new Promise((r) => setTimeout(r, 20));
+        await urlPrinted(child);
         socket.destroy();
         assert.equal(await child.exited, 4);
     } finally {

@@ -98,7 +98,8 @@ export class AirClient extends EventEmitter {
     onMessage({ type, name, payload }) {
         if (type === T.REPLY) return;
         this.emit('message', { type, name, payload });
-        for (const resolve of this.waiters.get(type)?.splice(0) ?? []) resolve(payload);
+        // Answers carry no request id: the oldest request of this type takes the next answer.
+        this.waiters.get(type)?.shift()?.(payload);
         if (GAME_STATES.has(type)) this.emit('game', GAME_STATES.get(type), payload);
         else if (type === T.CHATMESSAGE_FROM_GAME) this.emit('chat', payload ?? '');
         else if (PROGRESS_KIND.has(type)) this.emit('progress', PROGRESS_KIND.get(type), parseJson(payload) ?? { state: 'unavailable' });
