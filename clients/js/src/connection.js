@@ -1,6 +1,6 @@
 // One connection in the library's wire format: reassembles messages from any
 // split of the bytes, answers every message except a REPLY or an invalid one
-// with a REPLY (at once, in arrival order, before the message is handed on),
+// with a REPLY (in arrival order, each before that message is handed on),
 // sends a HEARTBEAT every 25 s, notices a peer that has sent nothing for
 // 150 s, refuses payloads over the limit, and closes cleanly.
 import { EventEmitter } from 'node:events';
@@ -87,12 +87,12 @@ export class Connection extends EventEmitter {
     receive(chunk) {
         this.lastHeard = Date.now();
         const messages = this.decoder.push(chunk);
-        // The REPLYs of a chunk's messages leave before any of them is handed on.
-        const replies = messages.filter((m) => m.answered).length;
-        if (replies > 0 && !this.closed) this.socket.write(replies === 1 ? REPLY_BYTES : Buffer.concat(Array(replies).fill(REPLY_BYTES)));
+        // One message at a time, also for a chunk that brought several: its
+        // REPLY, then its listeners (with whatever they send), then the next.
         for (const message of messages) {
-            if (message.type === MessageType.REPLY) this.unanswered.shift()?.resolve();
             if (this.closed) break;
+            if (message.answered) this.socket.write(REPLY_BYTES);
+            if (message.type === MessageType.REPLY) this.unanswered.shift()?.resolve();
             this.emit('message', { type: message.type, name: typeName(message.type), payload: message.payload });
         }
         if (this.decoder.closed) this.finish('oversized', new Error(this.decoder.closed));

@@ -39,13 +39,17 @@ afterEach(() => {
     server?.close();
 });
 
-it('answers each message of a coalesced burst with a REPLY, before handing any of them on', async () => {
+it('takes a coalesced burst one message at a time: its REPLY, then its listeners, then the next', async () => {
     const seen = [];
-    connection.on('message', (m) => seen.push([m.name, m.payload, received.length]));
+    connection.on('message', (m) => {
+        seen.push([m.name, m.payload]);
+        // An answer sent by a listener follows its message's REPLY.
+        if (m.type !== T.REPLY) connection.send(T.CHATMESSAGE_TO_GAME, m.name).catch(() => {});
+    });
     peer.write(Buffer.concat([encodeMessage(T.GAMECLIENT_LAUNCHED), encodeMessage(T.CHATMESSAGE_FROM_GAME, 'hi'), encodeMessage(T.REPLY)]));
-    await until(() => seen.length === 3 && received.length === 2);
-    assert.deepEqual(received, [[T.REPLY, null], [T.REPLY, null]]);
-    assert.deepEqual(seen.map(([name, payload]) => [name, payload]), [['GAMECLIENT_LAUNCHED', null], ['CHATMESSAGE_FROM_GAME', 'hi'], ['REPLY', null]]);
+    await until(() => seen.length === 3 && received.length === 4);
+    assert.deepEqual(received, [[T.REPLY, null], [T.CHATMESSAGE_TO_GAME, 'GAMECLIENT_LAUNCHED'], [T.REPLY, null], [T.CHATMESSAGE_TO_GAME, 'CHATMESSAGE_FROM_GAME']]);
+    assert.deepEqual(seen, [['GAMECLIENT_LAUNCHED', null], ['CHATMESSAGE_FROM_GAME', 'hi'], ['REPLY', null]]);
 });
 
 it('reassembles a message sent one byte at a time', async () => {
