@@ -16,9 +16,20 @@
 # DRUX_DEMO_KEEP=1 keeps the temporary directory (logs, timeline);
 # DRUX_DEMO_PICTURE names the picture (default: drux-demo-run.svg in the build
 # directory).
+#
+# scripts/demo.sh --ui: the same launcher, with the web UI (apps/web-ui) as its
+# AIR client instead of the scripted stand-in; prints the page's URL for a
+# person to click through, and ends when the page closes the launcher (or on
+# Ctrl-C).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+ui=0
+case "${1:-}" in
+    --ui) ui=1 ;;
+    "") ;;
+    *) echo "usage: scripts/demo.sh [--ui]" >&2; exit 1 ;;
+esac
 
 cat <<'TEXT'
 DruxLauncher demo: one whole launcher run with the library's real timings.
@@ -79,6 +90,42 @@ chat /quit
 wait GAMECLIENT_STOPPED 60
 close
 SCRIPT
+
+if [ "$ui" = 1 ]; then
+    echo "=== running the launcher in $work/bin with the web UI as its AIR client"
+    status=0
+    (
+        cd "$work/bin"
+        unset DRUX_FIGURES DRUX_AIR_SCRIPT
+        DRUX_TIMELINE="$work/timeline.tsv" DRUX_UI_URL_FILE="$work/ui-url" \
+            exec ./drux-launcher --air-path "$root/apps/web-ui/bin/drux-web-ui.js" >"$work/launcher.out" 2>&1
+    ) &
+    launcher=$!
+    trap 'kill -INT "$launcher" 2>/dev/null || true' INT
+    for _ in $(seq 300); do
+        [ -s "$work/ui-url" ] && break
+        kill -0 "$launcher" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ -s "$work/ui-url" ]; then
+        echo
+        echo "UI: $(cat "$work/ui-url")"
+        echo
+        echo "Open it in a browser on this machine; \"Close the launcher\" on the page (or Ctrl-C here) ends the run."
+    else
+        echo "the web UI did not start; the launcher said:"
+        cat "$work/launcher.out"
+    fi
+    # A Ctrl-C interrupts the wait; the launcher, told by the trap, closes the run.
+    while :; do
+        status=0
+        wait "$launcher" || status=$?
+        kill -0 "$launcher" 2>/dev/null || break
+    done
+    trap - INT
+    echo "=== the launcher exited with status $status"
+    exit "$status"
+fi
 
 echo "=== running the launcher in $work/bin (ports 47310, 47311, 47312)"
 status=0

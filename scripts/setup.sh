@@ -22,3 +22,27 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo_cmd apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The JavaScript client and the web UI (clients/js, apps/web-ui): Node and npm,
+# and Debian's Chromium, which the web UI's browser test drives; then each
+# package's npm packages as its lock file pins them (puppeteer-core only: no
+# browser is downloaded). npm ci runs again only when a lock file changed.
+# (By command, not by package: a Node from elsewhere, such as NodeSource's
+# nodejs, brings its own npm, which Debian's npm package would conflict with.)
+js_missing=()
+command -v node >/dev/null 2>&1 || js_missing+=(nodejs)
+command -v npm >/dev/null 2>&1 || js_missing+=(npm)
+dpkg -s chromium >/dev/null 2>&1 || js_missing+=(chromium)
+if [ ${#js_missing[@]} -gt 0 ]; then
+    sudo_cmd=""
+    [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+    $sudo_cmd apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${js_missing[@]}"
+fi
+js_root=$(cd "$(dirname "$0")/.." && pwd)
+for package in clients/js apps/web-ui; do
+    if [ ! -f "$js_root/$package/node_modules/.package-lock.json" ] ||
+       [ "$js_root/$package/package-lock.json" -nt "$js_root/$package/node_modules/.package-lock.json" ]; then
+        (cd "$js_root/$package" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
+    fi
+done
