@@ -2,6 +2,9 @@
 // dissector's and the JavaScript client's tests): the header codec frames each
 // stream into the expected messages, and a running message agent delivers and
 // answers exactly those when the stream arrives in its chunks.
+// The JSON reader includes Boost's old bind header, which announces its
+// global placeholders otherwise.
+#define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cstring>
