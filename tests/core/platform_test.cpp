@@ -55,10 +55,18 @@ TEST(Threads, WaitsEndWithTheBodyTheTimeOutOrAMovedClock) {
     Drux::Waker waker;
     std::atomic<uint32_t> threadWait{1};
     std::atomic<int> wakerWait{-1};
-    std::thread waiters[] = {std::thread([&] { threadWait = Drux::waitForThread(thread, 60000); }),
-                             std::thread([&] { wakerWait = waker.waitFor(60000); })};
-    Drux::sleepMilliseconds(20);
-    EXPECT_EQ(wakerWait.load(), -1);
+    // The clock's reading when each wait ended: a wait that ended before the
+    // clock had moved its whole length past the start did not follow it.
+    const uint32_t start = Drux::tickMilliseconds();
+    std::atomic<uint32_t> threadEnded{start}, wakerEnded{start};
+    std::thread waiters[] = {std::thread([&] {
+                                 threadWait = Drux::waitForThread(thread, 60000);
+                                 threadEnded = Drux::tickMilliseconds();
+                             }),
+                             std::thread([&] {
+                                 wakerWait = waker.waitFor(60000);
+                                 wakerEnded = Drux::tickMilliseconds();
+                             })};
     // Moved again on every look: a waiter that began its wait only after an
     // earlier move (a loaded machine) measures from the moved clock.
     EXPECT_TRUE(waitUntil(
@@ -70,6 +78,8 @@ TEST(Threads, WaitsEndWithTheBodyTheTimeOutOrAMovedClock) {
     for (std::thread& waiter : waiters) waiter.join();
     EXPECT_EQ(threadWait.load(), Drux::kWaitTimeout);
     EXPECT_EQ(wakerWait.load(), 0);  // timed out, not notified
+    EXPECT_GE(threadEnded.load() - start, 60000u);
+    EXPECT_GE(wakerEnded.load() - start, 60000u);
 
     gate = true;
     EXPECT_EQ(Drux::waitForThread(thread, Drux::kWaitInfinite), Drux::kWaitObject0);

@@ -37,7 +37,8 @@ TEST_F(MessageAgentTest, MessagesAreLittleEndianHeaderAndPayloadAnsweredBeforeTh
     const std::string message = messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "hello");
     for (const auto& [from, length] : {std::pair<size_t, size_t>{0, 10}, {10, 6}, {16, 5}}) {
         sendRaw(peer.remote, message.substr(from, length));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Taken by the agent before the next piece is sent: the pieces arrive apart.
+        ASSERT_TRUE(DruxTest::waitUntil([&] { return DruxTest::bytesWaiting(peer.local) == 0; }));
     }
     EXPECT_EQ(kReply + messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, "hello"), readBytes(peer.remote, 37));
     ASSERT_TRUE(DruxTest::waitUntil([&] { return logLines().size() >= 7; }));
