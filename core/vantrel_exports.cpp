@@ -27,7 +27,7 @@ int32_t copyName(const char* exportName, const char* name, char* buffer, uint32_
 extern "C" {
 
 int32_t Vantrel_Init(const char* tag) {
-    return Drux::guardExport("Vantrel_Init", int32_t{0}, [&] {
+    return Drux::guardExport(__func__, int32_t{0}, [&] {
         const char* name = tag != nullptr ? tag : "";
         char fileName[kNameSize];
         Drux::boundedPrintf(fileName, sizeof fileName, "vantrel-%s.log", name);
@@ -38,7 +38,7 @@ int32_t Vantrel_Init(const char* tag) {
 }
 
 int32_t Vantrel_Remove(void) {
-    return Drux::guardExport("Vantrel_Remove", int32_t{0}, [] {
+    return Drux::guardExport(__func__, int32_t{0}, [] {
         Drux::LogInfo("vantrel exiting...\n");
         Drux::LogFile::Destroy();
         return int32_t{1};
@@ -46,7 +46,7 @@ int32_t Vantrel_Remove(void) {
 }
 
 int32_t Vantrel_Log(int32_t level, const char* text) {
-    return Drux::guardExport("Vantrel_Log", int32_t{0}, [&] {
+    return Drux::guardExport(__func__, int32_t{0}, [&] {
         if (text == nullptr) {
             Drux::LogError("Vantrel_Log: no text to log.\n");
             return int32_t{1};
@@ -69,7 +69,7 @@ int32_t Vantrel_Log(int32_t level, const char* text) {
 }
 
 int32_t Vantrel_GetElapsedSeconds(uint32_t* seconds) {
-    return Drux::guardExport("Vantrel_GetElapsedSeconds", int32_t{0}, [&] {
+    return Drux::guardExport(__func__, int32_t{0}, [&] {
         if (seconds == nullptr) {
             Drux::LogError("Vantrel_GetElapsedSeconds: no place to store the seconds.\n");
             return int32_t{0};
@@ -80,19 +80,19 @@ int32_t Vantrel_GetElapsedSeconds(uint32_t* seconds) {
 }
 
 int32_t Vantrel_MessageTypeToString(int32_t messageType, char* buffer, uint32_t bufferSize) {
-    return Drux::guardExport("Vantrel_MessageTypeToString", int32_t{0}, [&] {
+    return Drux::guardExport(__func__, int32_t{0}, [&] {
         return copyName("Vantrel_MessageTypeToString", Drux::messageTypeName(messageType), buffer, bufferSize, 1);
     });
 }
 
 int32_t Vantrel_ErrorToString(int32_t errorType, char* buffer, uint32_t bufferSize) {
-    return Drux::guardExport("Vantrel_ErrorToString", int32_t{0}, [&] {
+    return Drux::guardExport(__func__, int32_t{0}, [&] {
         return copyName("Vantrel_ErrorToString", Drux::errorTypeName(errorType), buffer, bufferSize, 1);
     });
 }
 
 int32_t Vantrel_ProcessTypeToString(int32_t processType, char* buffer, uint32_t bufferSize) {
-    return Drux::guardExport("Vantrel_ProcessTypeToString", int32_t{0}, [&] {
+    return Drux::guardExport(__func__, int32_t{0}, [&] {
         return copyName("Vantrel_ProcessTypeToString", Drux::processTypeName(processType), buffer, bufferSize, 1);
     });
 }

@@ -47,7 +47,7 @@ int32_t answerWithGameController(const char* exportName, int32_t* answer, Body&&
 VantrelGameControllerStruct* CurrentGameController() { return g_controller.load(); }
 
 VANTREL_API int32_t VantrelGameController_Init(const char* firstProcessName, const char* secondProcessName) {
-    return Drux::guardExport("VantrelGameController_Init", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (VantrelGameControllerStruct* previous = g_controller.load()) {
             Drux::LogWarning("VantrelGameController_Init replaces the controller that exists; that one is removed first.\n");
             removeController(previous);

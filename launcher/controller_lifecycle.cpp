@@ -89,7 +89,7 @@ VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32
                                                  VantrelExitCallback exitCallback,
                                                  VantrelErrorMessageCallback errorCallback,
                                                  const PatchFunctionTable* patchSupportTable) {
-    return Drux::guardExport("VantrelServerController_Init", 0, [&] {
+    return Drux::guardExport(__func__, 0, [&] {
         if (ControllerWaits::RefusedInsideCallback("VantrelServerController_Init")) return 0;
         // A second Init replaces the controller: the old one is removed first,
         // so its ports are free again and nothing of it is left running here.
@@ -133,9 +133,7 @@ VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32
 }
 
 VANTREL_API int32_t VantrelServerController_Remove(void) {
-    return Drux::guardExport("VantrelServerController_Remove", 0, [] {
-        VantrelServerControllerStruct* controller = ControllerOrLogError();
-        if (controller == nullptr) return 0;
+    return withController(__func__, [](VantrelServerControllerStruct* controller) {
         if (ControllerWaits::RefusedInsideCallback("VantrelServerController_Remove")) return 0;
         removeController(controller);
         return 1;

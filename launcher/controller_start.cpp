@@ -37,18 +37,18 @@ int32_t startArgs(const char* exportName, const char* extraArguments) {
 extern "C" {
 
 VANTREL_API int32_t VantrelServerController_Start(void) {
-    return Drux::guardExport("VantrelServerController_Start", 0,
+    return Drux::guardExport(__func__, 0,
                              [] { return startArgs("VantrelServerController_Start", nullptr); });
 }
 
 VANTREL_API int32_t VantrelServerController_StartArgs(const char* extraArguments) {
-    return Drux::guardExport("VantrelServerController_StartArgs", 0, [extraArguments] {
+    return Drux::guardExport(__func__, 0, [extraArguments] {
         return startArgs("VantrelServerController_StartArgs", extraArguments);
     });
 }
 
 VANTREL_API int32_t VantrelServerController_StartArgsExplicit(const char* commandLine) {
-    return Drux::guardExport("VantrelServerController_StartArgsExplicit", 0, [commandLine] {
+    return Drux::guardExport(__func__, 0, [commandLine] {
         if (ControllerWaits::RefusedInsideCallback("VantrelServerController_StartArgsExplicit")) return 0;
         VantrelServerControllerStruct* controller = ControllerOrLogError();
         if (controller == nullptr) return 0;

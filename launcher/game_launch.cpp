@@ -64,10 +64,8 @@ void StartGameProcess(const char* startArguments, const GamePathChange& pathChan
 
     const ProcessPath launcherPath = helper->path(VANTRELPROCESSTYPE_LAUNCHER);
     const ProcessPath airPath = helper->path(VANTRELPROCESSTYPE_AIR);
-    const size_t size = std::strlen(arguments) + std::strlen(airPath.text) + std::strlen(launcherPath.text) + 20;
-    std::vector<char> commandLine(size, '\0');
-    Drux::boundedPrintf(commandLine.data(), size, "\"%d\" \"%s\" \"%s\" \"%s\"", controller->gamePort,
-                        launcherPath.text, airPath.text, arguments);
+    const std::string commandLine = Drux::formatted("\"%d\" \"%s\" \"%s\" \"%s\"", controller->gamePort,
+                                                    launcherPath.text, airPath.text, arguments);
 
     // Before the wait, so that a poll meanwhile does not stop a game that is
     // being started for a silent one.

@@ -25,10 +25,8 @@ void StartPreloadGame(const char* payload) {
     if (controller == nullptr || ProcessHelperState() == nullptr) return;
     const char* text = payload != nullptr ? payload : "";
 
-    const size_t size = std::strlen(text) + 50;
-    std::vector<char> commandLine(size, '\0');
-    Drux::boundedPrintf(commandLine.data(), size, "%s %s %d %d", "game_client_preload", text, controller->airPort,
-                        controller->gamePort);
+    const std::string commandLine =
+        Drux::formatted("%s %s %d %d", "game_client_preload", text, controller->airPort, controller->gamePort);
 
     // The preloaded game becomes the game that the supervision watches: its
     // silence is counted from its start, as for the ordinary start, and a game
@@ -60,16 +58,12 @@ void SendCredentialsToPreloadedGame(VantrelServerHandle server, int32_t messageT
 
     const ProcessPath launcherPath = helper->path(VANTRELPROCESSTYPE_LAUNCHER);
     const ProcessPath airPath = helper->path(VANTRELPROCESSTYPE_AIR);
-    const size_t commandLineSize = std::strlen(text) + std::strlen(airPath.text) + std::strlen(launcherPath.text) + 50;
-    std::vector<char> commandLine(commandLineSize, '\0');
-    Drux::boundedPrintf(commandLine.data(), commandLineSize, "\"|%d| |%s| |%s| |%s|\"", controller->gamePort,
-                        launcherPath.text, airPath.text, text);
-
-    const size_t messageSize = std::strlen(commandLine.data()) + 166;
-    std::vector<char> message(messageSize, '\0');
-    Drux::boundedPrintf(message.data(), messageSize, "%s{%s:%s,%s:%s}%s", kStartTag, kMessageTypeKey,
-                        "\"UpdateGameWithCredentials\"", "\"commandLine\"", commandLine.data(), kEndTag);
-    VantrelServer_SendMessageToAllClients(server, messageType, message.data());
+    const std::string commandLine = Drux::formatted("\"|%d| |%s| |%s| |%s|\"", controller->gamePort,
+                                                    launcherPath.text, airPath.text, text);
+    const std::string message =
+        Drux::formatted("%s{%s:%s,%s:%s}%s", kStartTag, kMessageTypeKey, "\"UpdateGameWithCredentials\"",
+                        "\"commandLine\"", commandLine.c_str(), kEndTag);
+    VantrelServer_SendMessageToAllClients(server, messageType, message.c_str());
 }
 
 void SendPlayPreloadedGame(VantrelServerHandle server, int32_t messageType) {

@@ -80,24 +80,6 @@ void routeAirMessage(VantrelServerControllerStruct* controller, int32_t messageT
         case VANTRELMESSAGETYPE_GAMECLIENT_CREATE_VERSION:
             StartGameForVersion(payload);
             break;
-        case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_VERSION:
-        case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_INSTALL:
-        case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PROGRESS:
-        case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PREVIEW:
-        case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_PREVIEW:
-        case VANTRELMESSAGETYPE_GAMECLIENT_PREVIEW_PROGRESS:
-        case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_VERSION:
-        case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_UNINSTALL:
-        case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_PROGRESS:
-        case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_PREVIEW:
-        case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_UNINSTALL_PREVIEW:
-        case VANTRELMESSAGETYPE_GAMECLIENT_PREVIEW_UNINSTALL_PROGRESS:
-        case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_INSTALLED_VERSIONS:
-        case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_UNINSTALLABLE_VERSIONS:
-        case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_LATEST_VERSIONS:
-        case VANTRELMESSAGETYPE_GAMECLIENT_INSTALLED_GAME_VERSION_SIZE:
-            HandlePatchRequest(messageType, payload);
-            break;
         case VANTRELMESSAGETYPE_GAMECLIENT_CREATE_CLIENT_AND_PRELOAD:
             StartPreloadGame(payload);
             break;
@@ -113,10 +95,13 @@ void routeAirMessage(VantrelServerControllerStruct* controller, int32_t messageT
             StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, Drux::figures().stopGraceMs);
             break;
         default:
-            // STOPPED, CRASHED, REPLY, LAUNCHERCLIENT, ABANDONED, LAUNCHED,
-            // VERSION_MISMATCH, CONNECTED_TO_SERVER, CHATMESSAGE_FROM_GAME,
-            // PLAY_REPLAY, INITIAL_PRELOAD_COMPLETE, UPDATE_PLAYER_CONNECTION,
-            // GAME_LOADING_COMPLETE: the game's messages, not the AIR client's.
+            // The version requests; the rest (STOPPED, CRASHED, REPLY,
+            // LAUNCHERCLIENT, ABANDONED, LAUNCHED, VERSION_MISMATCH,
+            // CONNECTED_TO_SERVER, CHATMESSAGE_FROM_GAME, PLAY_REPLAY,
+            // INITIAL_PRELOAD_COMPLETE, UPDATE_PLAYER_CONNECTION,
+            // GAME_LOADING_COMPLETE) are the game's messages, not the AIR
+            // client's, and HandlePatchRequest leaves them alone.
+            HandlePatchRequest(messageType, payload);
             break;
     }
 }

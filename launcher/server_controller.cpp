@@ -52,23 +52,21 @@ void CallControllerExitCallback() {
 extern "C" {
 
 VANTREL_API int32_t VantrelServerController_Stop(void) {
-    return Drux::guardExport("VantrelServerController_Stop", 0, [] {
-        VantrelServerControllerStruct* controller = ControllerOrLogError();
-        if (controller == nullptr) return 0;
+    return withController(__func__, [](VantrelServerControllerStruct* controller) {
         StartInterruption::Stop(controller);
         return 1;
     });
 }
 
 VANTREL_API int32_t VantrelServerController_RegisterHwnd(void* windowHandle) {
-    return Drux::guardExport("VantrelServerController_RegisterHwnd", 0, [windowHandle] {
+    return Drux::guardExport(__func__, 0, [windowHandle] {
         SetRegisteredHwnd(windowHandle);
         return 1;
     });
 }
 
 VANTREL_API VantrelServerHandle VantrelServerController_GetAirServerHandle(void) {
-    return Drux::guardExport("VantrelServerController_GetAirServerHandle", VantrelServerHandle(nullptr), [] {
+    return Drux::guardExport(__func__, VantrelServerHandle(nullptr), [] {
         VantrelServerControllerStruct* controller = CurrentController();
         return controller != nullptr ? controller->airServer : VantrelServerHandle(nullptr);
     });
@@ -76,9 +74,7 @@ VANTREL_API VantrelServerHandle VantrelServerController_GetAirServerHandle(void)
 
 VANTREL_API int32_t VantrelServerController_SetErrorMessageCallback(void* context,
                                                                     VantrelErrorMessageCallback callback) {
-    return Drux::guardExport("VantrelServerController_SetErrorMessageCallback", 0, [context, callback] {
-        VantrelServerControllerStruct* controller = ControllerOrLogError();
-        if (controller == nullptr) return 0;
+    return withController(__func__, [context, callback](VantrelServerControllerStruct* controller) {
         controller->errorCallbackContext = context;
         controller->errorCallback = callback;
         return 1;
@@ -86,9 +82,7 @@ VANTREL_API int32_t VantrelServerController_SetErrorMessageCallback(void* contex
 }
 
 VANTREL_API int32_t VantrelServerController_SetExitCallback(void* context, VantrelExitCallback callback) {
-    return Drux::guardExport("VantrelServerController_SetExitCallback", 0, [context, callback] {
-        VantrelServerControllerStruct* controller = ControllerOrLogError();
-        if (controller == nullptr) return 0;
+    return withController(__func__, [context, callback](VantrelServerControllerStruct* controller) {
         controller->exitCallbackContext = context;
         controller->exitCallback = callback;
         return 1;
@@ -96,14 +90,9 @@ VANTREL_API int32_t VantrelServerController_SetExitCallback(void* context, Vantr
 }
 
 VANTREL_API int32_t VantrelServerController_VerifyAllNeededFilesExist(void) {
-    return Drux::guardExport("VantrelServerController_VerifyAllNeededFilesExist", 0, [] {
-        VantrelServerControllerStruct* controller = ControllerOrLogError();
-        if (controller == nullptr) return 0;
-        const VantrelProcessHelperState* helper = ProcessHelperState();
-        if (helper == nullptr) {
-            Drux::LogError("VantrelProcessHelper is not yet initialized.\n");
-            return 0;
-        }
+    return withController(__func__, [](VantrelServerControllerStruct*) {
+        const VantrelProcessHelperState* helper = ProcessHelperStateOrLogError();
+        if (helper == nullptr) return 0;
         // All three run, so that each missing file has its own line.
         const int32_t launcherFound = FileExists(helper->path(VANTRELPROCESSTYPE_LAUNCHER).text);
         const int32_t airFound = FileExists(helper->path(VANTRELPROCESSTYPE_AIR).text);

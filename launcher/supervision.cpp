@@ -36,9 +36,7 @@ bool gameProcessRecorded() {
 extern "C" {
 
 VANTREL_API int32_t VantrelServerController_ProcessEvents(void) {
-    return Drux::guardExport("VantrelServerController_ProcessEvents", 0, [] {
-        VantrelServerControllerStruct* controller = ControllerOrLogError();
-        if (controller == nullptr) return 0;
+    return withController(__func__, [](VantrelServerControllerStruct* controller) {
         if (controller->isStarted != 1) return 1;
 
         const uint32_t now = Drux::tickSeconds();
@@ -88,7 +86,7 @@ VANTREL_API int32_t VantrelServerController_ProcessEvents(void) {
 }
 
 VANTREL_API void VantrelServerController_CheckGameTerminationState(void) {
-    Drux::guardExport("VantrelServerController_CheckGameTerminationState", 0, [] {
+    Drux::guardExport(__func__, 0, [] {
         const VantrelServerControllerStruct* controller = CurrentController();
         if (controller == nullptr || controller->gameEndReported != 0) return 0;
         const VantrelProcessHelperState* helper = ProcessHelperState();

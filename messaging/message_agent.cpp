@@ -98,7 +98,7 @@ uint32_t agentDrainBudgetMs() {
 extern "C" {
 
 VANTREL_API int32_t VantrelMessageAgent_Create(VantrelMessageAgentHandle* agent) {
-    return Drux::guardExport("VantrelMessageAgent_Create", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (agent == nullptr) {
             Drux::LogError("VantrelMessageAgent_Create was called without a place for the new MessageAgent.\n");
             return 0;
@@ -113,7 +113,7 @@ VANTREL_API int32_t VantrelMessageAgent_Create(VantrelMessageAgentHandle* agent)
 
 VANTREL_API int32_t VantrelMessageAgent_SetMessageArrivedCallback(VantrelMessageAgentHandle agent, void* userData,
                                                                   VantrelMessageArrivedCallback callback) {
-    return Drux::guardExport("VantrelMessageAgent_SetMessageArrivedCallback", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (missingAgent(agent, "VantrelMessageAgent_SetMessageArrivedCallback")) return 0;
         agent->core->callbackUserData.store(userData);
         agent->core->messageArrivedCallback.store(callback);
@@ -122,7 +122,7 @@ VANTREL_API int32_t VantrelMessageAgent_SetMessageArrivedCallback(VantrelMessage
 }
 
 VANTREL_API int32_t VantrelMessageAgent_Start(VantrelMessageAgentHandle agent, VantrelSocket socket) {
-    return Drux::guardExport("VantrelMessageAgent_Start", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (missingAgent(agent, "VantrelMessageAgent_Start")) return 0;
         Drux::AgentCore& core = *agent->core;
         if (core.isRunning.load() == 1) {
@@ -172,14 +172,14 @@ VANTREL_API int32_t VantrelMessageAgent_Start(VantrelMessageAgentHandle agent, V
 
 VANTREL_API int32_t VantrelMessageAgent_SendMessage(VantrelMessageAgentHandle agent, int32_t messageType,
                                                     const char* payload) {
-    return Drux::guardExport("VantrelMessageAgent_SendMessage", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (missingAgent(agent, "VantrelMessageAgent_SendMessage")) return 0;
         return Drux::agentSendMessage(*agent->core, messageType, payload);
     });
 }
 
 VANTREL_API int32_t VantrelMessageAgent_SetHeartbeatActive(VantrelMessageAgentHandle agent, int32_t active) {
-    return Drux::guardExport("VantrelMessageAgent_SetHeartbeatActive", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (missingAgent(agent, "VantrelMessageAgent_SetHeartbeatActive")) return 0;
         agent->core->heartbeatActive.store(active);
         Drux::agentWakeWriter(*agent->core);
@@ -188,15 +188,15 @@ VANTREL_API int32_t VantrelMessageAgent_SetHeartbeatActive(VantrelMessageAgentHa
 }
 
 VANTREL_API int32_t VantrelMessageAgent_GetHeartbeatActive(VantrelMessageAgentHandle agent, int32_t* active) {
-    return readAgentValue("VantrelMessageAgent_GetHeartbeatActive", agent, active, &Drux::AgentCore::heartbeatActive);
+    return readAgentValue(__func__, agent, active, &Drux::AgentCore::heartbeatActive);
 }
 
 VANTREL_API int32_t VantrelMessageAgent_GetIsRunning(VantrelMessageAgentHandle agent, int32_t* running) {
-    return readAgentValue("VantrelMessageAgent_GetIsRunning", agent, running, &Drux::AgentCore::isRunning);
+    return readAgentValue(__func__, agent, running, &Drux::AgentCore::isRunning);
 }
 
 VANTREL_API int32_t VantrelMessageAgent_Delete(VantrelMessageAgentHandle* agent) {
-    return Drux::guardExport("VantrelMessageAgent_Delete", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (missingAgent(agent, "VantrelMessageAgent_Delete")) return 0;
         if (missingAgent(*agent, "VantrelMessageAgent_Delete")) return 0;
         VantrelMessageAgent* deleted = *agent;

@@ -107,7 +107,7 @@ uint32_t VantrelServer_AcceptThread(void* argument) {
 extern "C" {
 
 VANTREL_API int32_t VantrelServer_Create(VantrelServerHandle* server) {
-    return Drux::guardExport("VantrelServer_Create", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (server == nullptr) {
             Drux::LogError("VantrelServer_Create was called without a place for the new VantrelServer.\n");
             return 0;
@@ -123,7 +123,7 @@ VANTREL_API int32_t VantrelServer_Create(VantrelServerHandle* server) {
 
 VANTREL_API int32_t VantrelServer_SetMessageArrivedCallback(VantrelServerHandle server, void* userData,
                                                             VantrelMessageArrivedCallback callback) {
-    return Drux::guardExport("VantrelServer_SetMessageArrivedCallback", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (missingServer(server, "VantrelServer_SetMessageArrivedCallback")) return 0;
         server->callbackUserData.store(userData);
         server->messageArrivedCallback.store(callback);
@@ -132,7 +132,7 @@ VANTREL_API int32_t VantrelServer_SetMessageArrivedCallback(VantrelServerHandle 
 }
 
 VANTREL_API int32_t VantrelServer_Start(VantrelServerHandle server, int32_t port) {
-    return Drux::guardExport("VantrelServer_Start", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (missingServer(server, "VantrelServer_Start")) return 0;
         if (server->isRunning.load() == 1) {
             Drux::LogError("Server is already running.\n");
@@ -167,7 +167,7 @@ VANTREL_API int32_t VantrelServer_Start(VantrelServerHandle server, int32_t port
 
 VANTREL_API int32_t VantrelServer_SendMessageToAllClients(VantrelServerHandle server, int32_t messageType,
                                                           const char* payload) {
-    return Drux::guardExport("VantrelServer_SendMessageToAllClients", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         VantrelServer* target = server;
         if (target == nullptr) {
             // The launcher controller's AIR server, when there is one.
@@ -204,7 +204,7 @@ VANTREL_API int32_t VantrelServer_SendMessageToAllClients(VantrelServerHandle se
 }
 
 VANTREL_API int32_t VantrelServer_Delete(VantrelServerHandle* server) {
-    return Drux::guardExport("VantrelServer_Delete", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (server == nullptr || *server == nullptr) {
             Drux::LogError("VantrelServer is not yet initialized.\n");
             return 0;

@@ -101,15 +101,10 @@ long FindLastSubstring(const char* text, const char* searched) {
 }
 
 VANTREL_API int32_t VantrelProcessHelper_AllFilesExist(void) {
-    return Drux::guardExport("VantrelProcessHelper_AllFilesExist", 0, []() -> int32_t {
-        VantrelProcessHelperState* state = ProcessHelperState();
-        if (state == nullptr) {
-            Drux::LogError("VantrelProcessHelper is not yet initialized.\n");
-            return 0;
-        }
-        const int32_t launcher = FileExists(state->path(VANTRELPROCESSTYPE_LAUNCHER).text);
-        const int32_t air = FileExists(state->path(VANTRELPROCESSTYPE_AIR).text);
-        const int32_t game = FileExists(state->path(VANTRELPROCESSTYPE_GAME).text);
+    return withProcessHelper(__func__, [](VantrelProcessHelperState& state) -> int32_t {
+        const int32_t launcher = FileExists(state.path(VANTRELPROCESSTYPE_LAUNCHER).text);
+        const int32_t air = FileExists(state.path(VANTRELPROCESSTYPE_AIR).text);
+        const int32_t game = FileExists(state.path(VANTRELPROCESSTYPE_GAME).text);
         return launcher && air && game ? 1 : 0;
     });
 }

@@ -72,7 +72,7 @@ bool searchableTarget(const char* operation, const char* path, char* target) {
 }  // namespace
 
 VANTREL_API int32_t VantrelProcessHelper_KillProcessByName(const char* path) {
-    return Drux::guardExport("VantrelProcessHelper_KillProcessByName", 1, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 1, [&]() -> int32_t {
         char target[kNameSize];
         if (!searchableTarget("VantrelProcessHelper_KillProcessByName", path, target)) return 1;
         const Drux::ProcessId own = Drux::currentProcessId();

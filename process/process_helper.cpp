@@ -20,17 +20,11 @@ std::atomic<void*> g_registeredHwnd{nullptr};
 constexpr char kNotInitialized[] = "VantrelProcessHelper is not yet initialized.\n";
 constexpr char kUnknownProcessType[] = "Unknown process type.\n";
 
-// The record, or null with the not-initialised line logged.
-VantrelProcessHelperState* initializedState() {
-    VantrelProcessHelperState* state = g_state.load();
-    if (state == nullptr) Drux::LogError(kNotInitialized);
-    return state;
-}
 
 // The record's identifier of the type, or null with the reason logged (no
 // record, or a type without an identifier).
 std::atomic<uint32_t>* processIdField(int32_t processType) {
-    VantrelProcessHelperState* state = initializedState();
+    VantrelProcessHelperState* state = ProcessHelperStateOrLogError();
     if (state == nullptr) return nullptr;
     switch (processType) {
         case VANTRELPROCESSTYPE_AIR: return &state->airProcessId;
@@ -42,7 +36,7 @@ std::atomic<uint32_t>* processIdField(int32_t processType) {
 }
 
 int32_t isProcessRunning(int32_t processType, uint32_t* running) {
-    if (initializedState() == nullptr) {
+    if (ProcessHelperStateOrLogError() == nullptr) {
         if (running != nullptr) *running = 0;
         return 0;
     }
@@ -109,6 +103,12 @@ void VantrelProcessHelperState::resetGamePathToDefault() {
 
 VantrelProcessHelperState* ProcessHelperState() { return g_state.load(); }
 
+VantrelProcessHelperState* ProcessHelperStateOrLogError() {
+    VantrelProcessHelperState* state = g_state.load();
+    if (state == nullptr) Drux::LogError(kNotInitialized);
+    return state;
+}
+
 int32_t GetProcessIdForProcessType(int32_t processType, uint32_t* processId) {
     std::atomic<uint32_t>* field = processIdField(processType);
     if (field == nullptr) return 0;
@@ -124,7 +124,7 @@ int32_t SetProcessIdForProcessType(int32_t processType, uint32_t processId) {
 }
 
 void SetGamePath(const char* path) {
-    VantrelProcessHelperState* state = initializedState();
+    VantrelProcessHelperState* state = ProcessHelperStateOrLogError();
     if (state == nullptr) return;
     if (path == nullptr) {
         Drux::LogError("SetGamePath was given no path; the game path stays as it was.\n");
@@ -135,7 +135,7 @@ void SetGamePath(const char* path) {
 }
 
 void ResetGamePathToDefault() {
-    VantrelProcessHelperState* state = initializedState();
+    VantrelProcessHelperState* state = ProcessHelperStateOrLogError();
     if (state == nullptr) return;
     state->resetGamePathToDefault();
     state->gameProcessId = 0;
@@ -146,7 +146,7 @@ void SetRegisteredHwnd(void* windowHandle) { g_registeredHwnd = windowHandle; }
 void* RegisteredHwnd() { return g_registeredHwnd.load(); }
 
 VANTREL_API int32_t VantrelProcessHelper_Init(const char* launcherPath, const char* airPath, const char* gamePath) {
-    return Drux::guardExport("VantrelProcessHelper_Init", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (launcherPath == nullptr || airPath == nullptr || gamePath == nullptr) {
             Drux::LogError("VantrelProcessHelper_Init needs the launcher, AIR and game paths; one of them is missing.\n");
             return 0;
@@ -157,7 +157,7 @@ VANTREL_API int32_t VantrelProcessHelper_Init(const char* launcherPath, const ch
 }
 
 VANTREL_API int32_t VantrelProcessHelper_Remove(void) {
-    return Drux::guardExport("VantrelProcessHelper_Remove", 0, []() -> int32_t {
+    return Drux::guardExport(__func__, 0, []() -> int32_t {
         VantrelProcessHelperState* state = g_state.exchange(nullptr);
         if (state == nullptr) {
             Drux::LogError(kNotInitialized);
@@ -169,12 +169,12 @@ VANTREL_API int32_t VantrelProcessHelper_Remove(void) {
 }
 
 VANTREL_API int32_t VantrelProcessHelper_GetProcessPathForProcessType(int32_t processType, const char** path) {
-    return Drux::guardExport("VantrelProcessHelper_GetProcessPathForProcessType", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (path == nullptr) {
             Drux::LogError("VantrelProcessHelper_GetProcessPathForProcessType needs a place for the path.\n");
             return 0;
         }
-        VantrelProcessHelperState* state = initializedState();
+        VantrelProcessHelperState* state = ProcessHelperStateOrLogError();
         if (state == nullptr) {
             *path = nullptr;
             return 0;
@@ -197,13 +197,12 @@ VANTREL_API int32_t VantrelProcessHelper_GetProcessPathForProcessType(int32_t pr
 }
 
 VANTREL_API int32_t VantrelProcessHelper_IsProcessRunning(int32_t processType, uint32_t* running) {
-    return Drux::guardExport("VantrelProcessHelper_IsProcessRunning", 0,
+    return Drux::guardExport(__func__, 0,
                              [&]() -> int32_t { return isProcessRunning(processType, running); });
 }
 
 VANTREL_API int32_t VantrelProcessHelper_StopProcess(int32_t processType, uint32_t timeoutMs) {
-    return Drux::guardExport("VantrelProcessHelper_StopProcess", 0, [&]() -> int32_t {
-        if (initializedState() == nullptr) return 0;
+    return withProcessHelper(__func__, [&](VantrelProcessHelperState&) -> int32_t {
         uint32_t processId = 0;
         GetProcessIdForProcessType(processType, &processId);
         // Give the program the time-out to end by itself.
@@ -217,7 +216,7 @@ VANTREL_API int32_t VantrelProcessHelper_StopProcess(int32_t processType, uint32
 }
 
 VANTREL_API int32_t VantrelProcessHelper_KillProcess(int32_t processType) {
-    return Drux::guardExport("VantrelProcessHelper_KillProcess", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         const char* path = nullptr;
         if (VantrelProcessHelper_GetProcessPathForProcessType(processType, &path) == 0 || path == nullptr) return 0;
         return VantrelProcessHelper_KillProcessByName(path);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "VantrelProcessHelper.h"
+#include "core/export_guard.h"
 #include "core/platform/mutex.h"
 #include "core/platform/paths.h"
 
@@ -43,6 +44,20 @@ private:
 
 // The helper's record, or null before VantrelProcessHelper_Init / after Remove.
 VantrelProcessHelperState* ProcessHelperState();
+// The same; without a record, logs ERROR
+// "VantrelProcessHelper is not yet initialized.\n" and returns null.
+VantrelProcessHelperState* ProcessHelperStateOrLogError();
+
+// Runs an export's body with the helper's record, guarded; without a record
+// logs the not-initialised line and returns 0.
+template <typename Body>
+int32_t withProcessHelper(const char* exportName, Body&& body) {
+    return Drux::guardExport(exportName, 0, [&]() -> int32_t {
+        VantrelProcessHelperState* state = ProcessHelperStateOrLogError();
+        if (state == nullptr) return 0;
+        return body(*state);
+    });
+}
 
 // These four do not check that the record exists; callers have.
 int32_t GetProcessIdForProcessType(int32_t processType, uint32_t* processId);

@@ -94,10 +94,7 @@ bool LaunchProcess(const char* const* argv, int argc, const char* applicationNam
 int32_t VantrelAgent_DebugLoop(VantrelProcessStartRequest* request) {
     std::unique_ptr<VantrelProcessStartRequest, RequestRelease> owned(request);
     Drux::LogInfo("Starting Process Thread Spinning\n");
-    if (ProcessHelperState() == nullptr) {
-        Drux::LogError("VantrelProcessHelper is not yet initialized.\n");
-        return 0;
-    }
+    if (ProcessHelperStateOrLogError() == nullptr) return 0;
     const int32_t processType = request->processType;
 
     uint32_t running = 0;
@@ -147,7 +144,7 @@ int32_t VantrelAgent_DebugLoop(VantrelProcessStartRequest* request) {
 }
 
 VANTREL_API int32_t VantrelProcessHelper_StartProcess(int32_t processType, const char* arguments) {
-    return Drux::guardExport("VantrelProcessHelper_StartProcess", 0, [&]() -> int32_t {
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         char* copy = copyText(arguments != nullptr ? arguments : "");
         auto* request = new VantrelProcessStartRequest();
         request->processType = processType;

@@ -63,6 +63,22 @@ int boundedVprintf(char* buffer, size_t size, const char* format, va_list argume
     return static_cast<size_t>(n) < size ? n : static_cast<int>(size - 1);
 }
 
+std::string formatted(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    va_list measuring;
+    va_copy(measuring, arguments);
+    const int length = format != nullptr ? std::vsnprintf(nullptr, 0, format, measuring) : -1;
+    va_end(measuring);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<size_t>(length));
+        std::vsnprintf(text.data(), text.size() + 1, format, arguments);
+    }
+    va_end(arguments);
+    return text;
+}
+
 int boundedPrintf(char* buffer, size_t size, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);

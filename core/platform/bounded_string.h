@@ -23,6 +23,9 @@ char* std_strcpy(char* pDest, const char* pSrc);
 // Returns the number of characters written.
 int boundedPrintf(char* buffer, size_t size, const char* format, ...) DRUX_PRINTF_FORMAT(3, 4);
 int boundedVprintf(char* buffer, size_t size, const char* format, va_list arguments);
+// printf into a string of the size the text needs (empty when the format
+// cannot be applied): for texts built from inputs of any length.
+std::string formatted(const char* format, ...) DRUX_PRINTF_FORMAT(1, 2);
 
 using AssertionHandler = boost::function<void(const char* report)>;
 // Installs the process-wide handler (an empty function removes it).
