@@ -324,7 +324,9 @@ TEST_F(MessageAgentTest, FourMebibytesOfInvalidHeadersLeaveABoundedLog) {
     const uint32_t seconds = (Drux::tickMilliseconds() - start) / 1000 + 1;
     EXPECT_LE(logLines().size() - linesBefore, 4 * (Drux::LogLimiter::kBurst + 1) * (seconds + 1) + 10);
     EXPECT_GE(logCount("\"Invalid message type.\" from this connection were not logged.\n"), 1u);
-    EXPECT_EQ(5u, logCount("WARNING: Invalid version on incoming message.\n"));
+    const size_t versionLines = logCount("WARNING: Invalid version on incoming message.\n");
+    EXPECT_GE(versionLines, Drux::LogLimiter::kBurst);
+    EXPECT_LE(versionLines, Drux::LogLimiter::kBurst * seconds);
 }
 
 }  // namespace
