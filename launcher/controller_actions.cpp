@@ -10,7 +10,7 @@ namespace {
 
 void relay(VantrelServerHandle VantrelServerControllerStruct::*server, int32_t messageType, const char* payload) {
     VantrelServerControllerStruct* controller = CurrentController();
-    if (controller == nullptr || ControllerWaits::Closing()) return;
+    if (controller == nullptr || ControllerWaits::interrupted()) return;
     VantrelServer_SendMessageToAllClients(controller->*server, messageType, payload);
 }
 
@@ -25,7 +25,7 @@ void RelayToGame(int32_t messageType, const char* payload) {
 }
 
 void StopProcessWithGrace(int32_t processType, uint32_t graceMs) {
-    if (ControllerWaits::Closing()) return;
+    if (ControllerWaits::interrupted()) return;
     VantrelProcessHelper_StopProcess(processType, graceMs);
 }
 

@@ -51,8 +51,8 @@ void createServer(VantrelServerHandle* server, VantrelMessageArrivedCallback han
 void removeController(VantrelServerControllerStruct* controller) {
     // Waits in the handlers (for a running game, a start's pauses, a stop's
     // grace, a game's exit) end now, and no handler calls the host back.
-    ControllerWaits::Close();
-    ProcessWaits::Interrupt();
+    ControllerWaits::interrupt();
+    Drux::processWaits().interrupt();
     const uint32_t bound = Drux::figures().threadShutdownWaitMs;
     if (!ControllerWaits::WaitForHandlers(bound))
         Drux::LogWarning("A message handler is still busy while the controller is removed.\n");
@@ -75,7 +75,7 @@ void removeController(VantrelServerControllerStruct* controller) {
         // helper, so both are left to it rather than freed under it.
         Drux::LogWarning("A message handler did not finish; its controller record is not freed.\n");
     }
-    ProcessWaits::Resume();
+    Drux::processWaits().resume();
     g_controllerSharedMutex.reset();
 }
 
@@ -108,7 +108,7 @@ VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32
         controller->exitCallback = exitCallback;
         controller->errorCallback = errorCallback;
         controller->patchSupportTable = patchSupportTable;
-        ControllerWaits::Open();
+        ControllerWaits::resume();
         SetCurrentController(controller);
         Drux::setDefaultBroadcastServerProvider(&DefaultBroadcastServer);
 

@@ -32,32 +32,32 @@ bool closingLocked(const Registry& r) {
 
 }  // namespace
 
-void Open() {
+void resume() {
     Registry& r = registry();
     std::lock_guard<Drux::StateLock> guard(r.mutex);
     ++r.generation;
     r.waits.resume();
 }
 
-void Close() {
+void interrupt() {
     Registry& r = registry();
     std::lock_guard<Drux::StateLock> guard(r.mutex);
     r.waits.interrupt();
 }
 
-bool Closing() {
+bool interrupted() {
     Registry& r = registry();
     std::lock_guard<Drux::StateLock> guard(r.mutex);
     return closingLocked(r);
 }
 
-bool Sleep(uint32_t milliseconds) {
-    // Closing also covers a handler of an earlier controller, which the
+bool sleep(uint32_t milliseconds) {
+    // interrupted() also covers a handler of an earlier controller, which the
     // interruption alone does not.
-    return !Closing() && registry().waits.sleep(milliseconds) && !Closing();
+    return !interrupted() && registry().waits.sleep(milliseconds) && !interrupted();
 }
 
-size_t InProgress() { return registry().waits.inProgress(); }
+size_t inProgress() { return registry().waits.inProgress(); }
 
 HandlerScope::HandlerScope() : previousGeneration_(t_handlerGeneration) {
     Registry& r = registry();

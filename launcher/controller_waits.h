@@ -10,19 +10,20 @@
 
 namespace ControllerWaits {
 
-// A new controller exists: waits run their full length again.
-void Open();
+// The words of Drux::InterruptibleWaits, for the controller's own waits.
 // Removal has begun: wakes every wait now in progress and makes later ones
 // return at once.
-void Close();
-// True from Close until the next Open, and for a handler that began under an
-// earlier controller.
-bool Closing();
+void interrupt();
+// A new controller exists: waits run their full length again.
+void resume();
+// True from interrupt() until the next resume(), and for a handler that began
+// under an earlier controller.
+bool interrupted();
 // Waits for `milliseconds` of clock time. False when the wait was cut short
 // (or not begun) because removal has begun.
-bool Sleep(uint32_t milliseconds);
+bool sleep(uint32_t milliseconds);
 // How many of these sleeps are in progress now (a probe for tests).
-size_t InProgress();
+size_t inProgress();
 
 // Counts the calling message handler in for its lifetime.
 class HandlerScope {

@@ -49,10 +49,10 @@ GameWaitResult WaitWhileGameRuns() {
     const Drux::Figures& figures = Drux::figures();
     bool running = gameIsRunning();
     for (uint32_t polls = 0; running && polls < figures.gameRunningPollCount; ++polls) {
-        if (!ControllerWaits::Sleep(figures.gameRunningPollMs)) return GameWaitResult::Interrupted;
+        if (!ControllerWaits::sleep(figures.gameRunningPollMs)) return GameWaitResult::Interrupted;
         running = gameIsRunning();
     }
-    if (ControllerWaits::Closing()) return GameWaitResult::Interrupted;
+    if (ControllerWaits::interrupted()) return GameWaitResult::Interrupted;
     return running ? GameWaitResult::StillRunning : GameWaitResult::Ended;
 }
 
@@ -87,7 +87,7 @@ void StartGameProcess(const char* startArguments, const GamePathChange& pathChan
         SetGamePath(pathChange.path);
 
     if (StartWatchedGame(controller, commandLine.data()) != 1) {
-        if (ControllerWaits::Closing()) return;
+        if (ControllerWaits::interrupted()) return;
         ReportControllerError(VANTRELERRORTYPE_GAMEPROCESSSTART, "Unable to start game.\n");
         EndRunAfterFailure();
     }

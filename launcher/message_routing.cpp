@@ -35,9 +35,9 @@ void endGame(VantrelServerControllerStruct* controller, int32_t messageType) {
     // First, so that the supervision does not take this end for a crash.
     controller->gameEndReported = 1;
     const VantrelProcessHelperState* helper = ProcessHelperState();
-    if (helper == nullptr || ControllerWaits::Closing()) return;
+    if (helper == nullptr || ControllerWaits::interrupted()) return;
     const ProcessPath gamePath = helper->path(VANTRELPROCESSTYPE_GAME);
-    if (WaitForProcessExitByName(gamePath.text) == 0 && !ControllerWaits::Closing())
+    if (WaitForProcessExitByName(gamePath.text) == 0 && !ControllerWaits::interrupted())
         VantrelProcessHelper_KillProcess(VANTRELPROCESSTYPE_GAME);
     RelayToAirClient(messageType, nullptr);
 }
@@ -51,7 +51,7 @@ using Route = void (*)(VantrelServerControllerStruct* controller, int32_t messag
 int32_t handleMessage(Route route, int32_t messageType, const char* payload) {
     const ControllerWaits::HandlerScope handler;
     VantrelServerControllerStruct* controller = CurrentController();
-    if (controller == nullptr || ControllerWaits::Closing()) return 1;
+    if (controller == nullptr || ControllerWaits::interrupted()) return 1;
     if (messageType == VANTRELMESSAGETYPE_INVALID)
         EndRunAfterFailure();
     else

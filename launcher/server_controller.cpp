@@ -33,7 +33,7 @@ VantrelServerControllerStruct* ControllerOrLogError() {
 void ReportControllerError(int32_t errorType, const char* text) {
     Drux::LogError(text);
     VantrelServerControllerStruct* controller = CurrentController();
-    if (controller == nullptr || ControllerWaits::Closing()) return;
+    if (controller == nullptr || ControllerWaits::interrupted()) return;
     const VantrelErrorMessageCallback callback = controller->errorCallback.load();
     if (callback == nullptr) return;
     ControllerWaits::CallbackScope scope;
@@ -42,7 +42,7 @@ void ReportControllerError(int32_t errorType, const char* text) {
 
 void CallControllerExitCallback() {
     VantrelServerControllerStruct* controller = CurrentController();
-    if (controller == nullptr || ControllerWaits::Closing()) return;
+    if (controller == nullptr || ControllerWaits::interrupted()) return;
     const VantrelExitCallback callback = controller->exitCallback.load();
     if (callback == nullptr) return;
     ControllerWaits::CallbackScope scope;
@@ -53,7 +53,7 @@ extern "C" {
 
 VANTREL_API int32_t VantrelServerController_Stop(void) {
     return withController(__func__, [](VantrelServerControllerStruct* controller) {
-        StartInterruption::Stop(controller);
+        StartInterruption::interrupt(controller);
         return 1;
     });
 }

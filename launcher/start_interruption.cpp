@@ -39,7 +39,7 @@ StartScope::~StartScope() {
     std::lock_guard<std::mutex> guard(s.mutex);
     s.inProgress = false;
     // The pauses were cut short for this start only: later ones run in full.
-    if (s.stopped) ProcessWaits::ResumeThread(s.startThread);
+    if (s.stopped) Drux::processWaits().resumeThread(s.startThread);
     s.stopped = false;
 }
 
@@ -57,13 +57,13 @@ bool StartScope::finish(VantrelServerControllerStruct* controller) {
     return true;
 }
 
-void Stop(VantrelServerControllerStruct* controller) {
+void interrupt(VantrelServerControllerStruct* controller) {
     State& s = state();
     std::lock_guard<std::mutex> guard(s.mutex);
     controller->isStarted = 0;
     if (!s.inProgress || s.stopped) return;
     s.stopped = true;
-    ProcessWaits::InterruptThread(s.startThread);
+    Drux::processWaits().interruptThread(s.startThread);
 }
 
 }  // namespace StartInterruption

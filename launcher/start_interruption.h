@@ -26,6 +26,6 @@ public:
 // start in progress ends its pauses at once. Only the start's own waits are
 // cut: a handler's wait (a game's end, a CLOSE's grace) runs as it would after
 // an ordinary Stop.
-void Stop(VantrelServerControllerStruct* controller);
+void interrupt(VantrelServerControllerStruct* controller);
 
 }  // namespace StartInterruption

@@ -91,11 +91,11 @@ int32_t WaitForProcessExitByName(const char* path) {
     int32_t ended = 0;
     scanProcesses([&](Drux::ProcessId id, const char* name) {
         if (id == own || std::strcmp(name, target) != 0) return true;
-        if (ProcessWaits::WaitForExit(id, Drux::figures().processExitWaitMs)) {
+        if (Drux::processWaits().waitForProcessExit(id, Drux::figures().processExitWaitMs)) {
             ended = 1;
             return false;
         }
-        return !ProcessWaits::Interrupted();
+        return !Drux::processWaits().interrupted();
     });
     return ended;
 }

@@ -103,6 +103,13 @@ void VantrelProcessHelperState::resetGamePathToDefault() {
 
 VantrelProcessHelperState* ProcessHelperState() { return g_state.load(); }
 
+namespace Drux {
+InterruptibleWaits& processWaits() {
+    static InterruptibleWaits waits;
+    return waits;
+}
+}  // namespace Drux
+
 VantrelProcessHelperState* ProcessHelperStateOrLogError() {
     VantrelProcessHelperState* state = g_state.load();
     if (state == nullptr) Drux::LogError(kNotInitialized);
@@ -206,7 +213,7 @@ VANTREL_API int32_t VantrelProcessHelper_StopProcess(int32_t processType, uint32
         uint32_t processId = 0;
         GetProcessIdForProcessType(processType, &processId);
         // Give the program the time-out to end by itself.
-        if (Drux::processCanBeOpened(processId)) ProcessWaits::WaitForExit(processId, timeoutMs);
+        if (Drux::processCanBeOpened(processId)) Drux::processWaits().waitForProcessExit(processId, timeoutMs);
 
         uint32_t running = 0;
         isProcessRunning(processType, &running);

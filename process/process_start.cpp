@@ -132,7 +132,7 @@ int32_t VantrelAgent_DebugLoop(VantrelProcessStartRequest* request) {
                            static_cast<int>(reinterpret_cast<intptr_t>(RegisteredHwnd())));
     }
 
-    ProcessWaits::Pause(Drux::figures().processStartPauseMs);
+    Drux::processWaits().sleep(Drux::figures().processStartPauseMs);
 
     if (started) {
         const char* name = Drux::processTypeName(processType);
@@ -154,7 +154,7 @@ VANTREL_API int32_t VantrelProcessHelper_StartProcess(int32_t processType, const
         const int32_t result = VantrelAgent_DebugLoop(request);
         if (result == 0) Drux::LogErrorF(320, "Process Start: %d\n", Drux::lastErrorCode());
 
-        ProcessWaits::Pause(Drux::figures().processStartPauseMs);
+        Drux::processWaits().sleep(Drux::figures().processStartPauseMs);
         return result;
     });
 }

@@ -24,7 +24,7 @@ const std::string kEndTag = "<KyrPreloadMessageToGameEnd>";
 // a poll, a wait for a program's exit): what it has not done yet it will not
 // do before that wait ends.
 bool aHandlerWaits() {
-    return waitUntil([] { return ProcessWaits::InProgress() + ControllerWaits::InProgress() > 0; });
+    return waitUntil([] { return Drux::processWaits().inProgress() + ControllerWaits::inProgress() > 0; });
 }
 
 std::string joined(const Arguments& args) {
@@ -311,7 +311,7 @@ TEST_F(ControllerTest, RemoveWhileAHandlerWaitsReturnsPromptlyWithoutCallingTheH
         // removal's interruption can end them before its own bound.
         EXPECT_EQ(1, VantrelServerController_Remove());
         EXPECT_FALSE(logContains("A message handler is still busy while the controller is removed.\n"));
-        EXPECT_EQ(0u, ProcessWaits::InProgress() + ControllerWaits::InProgress());
+        EXPECT_EQ(0u, Drux::processWaits().inProgress() + ControllerWaits::inProgress());
         EXPECT_EQ(0, exitCalls_.load());
     }
     EXPECT_FALSE(logContains("while game is already running"));

@@ -100,8 +100,8 @@ TEST_F(ControllerTest, AStopFromAnotherThreadCutsOnlyTheStartShortAndLeavesItSto
     ProcessTest::StartedProcesses programs;
     const Drux::ProcessId game = programs.launch(gamePath_);
     std::atomic<int32_t> sawTheGameEnd{-1};
-    std::thread handler([&] { sawTheGameEnd = ProcessWaits::WaitForExit(game, 600000) ? 1 : 0; });
-    ASSERT_TRUE(waitUntil([] { return ProcessWaits::InProgress() == 1; }));
+    std::thread handler([&] { sawTheGameEnd = Drux::processWaits().waitForProcessExit(game, 600000) ? 1 : 0; });
+    ASSERT_TRUE(waitUntil([] { return Drux::processWaits().inProgress() == 1; }));
     std::atomic<int32_t> started{-1};
     std::thread host([&] { started = VantrelServerController_Start(); });
     const Record air = runsOf(airPath_).at(0);  // the AIR client is started: the start is pausing
@@ -114,7 +114,7 @@ TEST_F(ControllerTest, AStopFromAnotherThreadCutsOnlyTheStartShortAndLeavesItSto
     EXPECT_EQ(0, CurrentController()->isStarted.load());
     EXPECT_TRUE(logContains("INFO: The start was stopped before it ended.\n"));
     // Only that start's pauses were cut: later ones run in full again.
-    EXPECT_FALSE(ProcessWaits::Interrupted());
+    EXPECT_FALSE(Drux::processWaits().interrupted());
     EXPECT_TRUE(alive(air.pid()));  // the host's to close
 }
 
