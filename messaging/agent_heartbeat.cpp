@@ -1,11 +1,6 @@
-// The heartbeat side of an agent, which is also its writer: a heartbeat
-// whenever the interval has passed since the previous attempt, while the
-// heartbeat flag is 1, and the bytes that senders queued whenever the socket
-// takes them. It never runs a callback, so a slow peer holds up nothing but
-// its own queue. The thread sleeps until the next heartbeat is due, or until
-// the flag changes, bytes are queued or the agent stops; while bytes wait, it
-// also wakes when the socket becomes writable. Once the agent has stopped it
-// sends what is still queued before it ends (agentDrainOutgoing).
+// The heartbeat thread, which is also the agent's writer: a heartbeat every
+// interval while the flag is 1, the queued bytes as the socket takes them,
+// and after the stop the drain of the queue. What it waits on: docs/design.md.
 #include <memory>
 
 #include "core/figures.h"

@@ -1,10 +1,6 @@
 // The message agent's internals, shared by the agent's own files, the server,
-// the client and the tests.
-//
-// The exported handle (struct VantrelMessageAgent) is owned by whoever created
-// it; the state the threads work on lives in AgentCore, which each running
-// thread holds a shared reference to. A thread that outlives its wait in
-// VantrelMessageAgent_Delete therefore never touches freed memory.
+// the client and the tests. The threads, the locks and who owns what:
+// docs/design.md.
 #pragma once
 
 #include <boost/function.hpp>

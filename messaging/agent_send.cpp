@@ -1,9 +1,7 @@
-// Sending one whole message. Whatever the socket takes at once leaves from the
-// caller's thread; the rest waits in the connection's queue, which only the
-// heartbeat thread drains, so no sender (a reading thread answering with a
-// REPLY least of all) ever waits for a slow peer. Header and payload go in
-// one gather send under the agent's lock, so no other sender's bytes come
-// between them and the order of messages per connection is kept.
+// Sending one whole message: what the socket takes at once leaves from the
+// caller's thread, the rest waits in the connection's queue for the writer
+// (the heartbeat thread), so no sender ever waits for a peer; and the writer's
+// flush and drain of that queue. The threads and the lock: docs/design.md.
 #include <cstring>
 #include <new>
 

@@ -1,6 +1,5 @@
-// The listening server: one loopback port, one accept thread, one message
-// agent for every accepted connection, and a reaper thread that forgets the
-// connections that have ended (server_clients.cpp).
+// The listening server's exports and its accept thread; the client list and
+// the reaper are in server_clients.cpp. Threads and ownership: docs/design.md.
 #include "messaging/server.h"
 
 #include <memory>

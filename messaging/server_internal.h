@@ -1,12 +1,6 @@
-// The listening server's internals, shared by the server's files and the tests.
-//
-// Ownership: a server lives as long as anything of ours can still reach it.
-// Its creation holds one reference (dropped by VantrelServer_Delete), its
-// accept and reaper threads hold one each while they run, and every accepted
-// connection holds one for as long as its agent's threads run, because those
-// threads call the server's callback and a callback may broadcast on the
-// server's handle. A thread that outlives a deletion's wait therefore finds
-// the server stopped, never freed.
+// The listening server's internals, shared by the server's files and the
+// tests. A server lives as long as anything of ours can still reach it (who
+// holds which reference: docs/design.md).
 #pragma once
 
 #include <boost/shared_ptr.hpp>

@@ -1,6 +1,5 @@
-// Putting bytes on an agent's socket and taking them off it, without ever
-// blocking a thread on a peer: sends take what the socket accepts now, and
-// receives wait on the socket together with the agent's stop signal.
+// Putting bytes on an agent's socket and taking them off it without ever
+// blocking a thread on a peer (docs/design.md).
 #include <algorithm>
 
 #include "core/figures.h"
