@@ -13,6 +13,19 @@
 namespace Drux {
 namespace {
 
+// The most that one non-blocking send offers the system. A send of many
+// megabytes at once makes Winsock lock the whole buffer in memory, and it may
+// refuse that for want of buffer space (WSAENOBUFS) while select reports the
+// socket writable: a writer that waited for writability would spin. Offered
+// in pieces of this size, the bytes go as the peer reads them.
+constexpr size_t kLargestSend = 256 * 1024;
+// Below this a refusal for want of buffers is the system's own shortage, not
+// the size of the send.
+constexpr size_t kSmallestSend = 4 * 1024;
+// How long a writer yields when even a small send finds no buffer space, so
+// that its wait for writability, which select answers at once, cannot spin.
+constexpr DWORD kNoBuffersPauseMs = 1;
+
 sockaddr_in loopback(uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -145,30 +158,46 @@ IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count
     // A short send armed by a test cuts the gathered bytes to what it allows.
     size_t total = 0;
     for (size_t i = 0; i < count; ++i) total += parts[i].length;
-    size_t allowed = injectedSendLength(total);
+    size_t offered = injectedSendLength(total);
+    if (offered > kLargestSend) offered = kLargestSend;
     std::vector<WSABUF> buffers;
-    for (size_t i = 0; i < count && allowed > 0; ++i) {
-        if (parts[i].length == 0) continue;
-        const size_t length = parts[i].length < allowed ? parts[i].length : allowed;
-        buffers.push_back(WSABUF{static_cast<ULONG>(length), static_cast<char*>(const_cast<void*>(parts[i].data))});
-        allowed -= length;
-    }
-    if (buffers.empty()) return IoResult::Done;
-    DWORD bytes = 0;
-    int result;
-    do {
-        result = injectedFault(Fault::Interrupted)
-                     ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
-                     : ::WSASend(socket, buffers.data(), static_cast<DWORD>(buffers.size()), &bytes, 0, nullptr, nullptr);
-    } while (result == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
-    if (result == SOCKET_ERROR) {
-        // A large send on a non-blocking socket can also find no buffer space
-        // for the moment: like a full send buffer, that waits for writability.
+    for (;;) {
+        buffers.clear();
+        size_t allowed = offered;
+        for (size_t i = 0; i < count && allowed > 0; ++i) {
+            if (parts[i].length == 0) continue;
+            const size_t length = parts[i].length < allowed ? parts[i].length : allowed;
+            buffers.push_back(
+                WSABUF{static_cast<ULONG>(length), static_cast<char*>(const_cast<void*>(parts[i].data))});
+            allowed -= length;
+        }
+        if (buffers.empty()) return IoResult::Done;
+        DWORD bytes = 0;
+        int result;
+        do {
+            result = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
+                                                       : ::WSASend(socket, buffers.data(),
+                                                                   static_cast<DWORD>(buffers.size()), &bytes, 0,
+                                                                   nullptr, nullptr);
+        } while (result == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
+        if (result != SOCKET_ERROR) {
+            *sent = bytes;
+            return IoResult::Done;
+        }
         const int error = ::WSAGetLastError();
-        return error == WSAEWOULDBLOCK || error == WSAENOBUFS ? IoResult::WouldBlock : IoResult::Failed;
+        if (error == WSAEWOULDBLOCK) return IoResult::WouldBlock;
+        if (error != WSAENOBUFS) return IoResult::Failed;
+        // No buffer space for this much: offer less at once.
+        if (offered > kSmallestSend) {
+            offered /= 2;
+            continue;
+        }
+        // Not even for a little: the system is short of buffers. Report it as
+        // a full send buffer, after a pause that keeps the writer from spinning.
+        ::Sleep(kNoBuffersPauseMs);
+        ::WSASetLastError(WSAENOBUFS);
+        return IoResult::WouldBlock;
     }
-    *sent = bytes;
-    return IoResult::Done;
 }
 
 IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, size_t* received) {
