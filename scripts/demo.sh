@@ -80,12 +80,15 @@ wait GAMECLIENT_STOPPED 60
 close
 SCRIPT
 
-echo "=== running the launcher in $work/bin (ports 47310, 47311, 47312)"
+# The default ports 47310-47312 may be taken (on Linux they lie inside the
+# range the system gives outgoing connections): the launcher chooses three
+# free loopback ports itself and prints them.
+echo "=== running the launcher in $work/bin on three free loopback ports (--ports auto; printed below)"
 status=0
 (
     cd "$work/bin"
     unset DRUX_FIGURES  # the real figures
-    DRUX_TIMELINE="$work/timeline.tsv" DRUX_AIR_SCRIPT="$work/demo.air" ./drux-launcher
+    DRUX_TIMELINE="$work/timeline.tsv" DRUX_AIR_SCRIPT="$work/demo.air" ./drux-launcher --ports auto
 ) || status=$?
 
 echo
