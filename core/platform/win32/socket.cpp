@@ -9,6 +9,8 @@
 #include "core/platform/fault_injection.h"
 #include "core/platform/win32/interrupter_object.h"
 #include "core/platform/win32/windows_headers.h"
+// After <winsock2.h> and <windows.h>, which it needs.
+#include <iphlpapi.h>
 
 namespace Drux {
 namespace {
@@ -25,6 +27,42 @@ constexpr size_t kSmallestSend = 4 * 1024;
 // How long a writer yields when even a small send finds no buffer space, so
 // that its wait for writability, which select answers at once, cannot spin.
 constexpr DWORD kNoBuffersPauseMs = 1;
+
+// How often a close that waits for the peer's end looks at the connection.
+constexpr DWORD kPeerEndPollMs = 2;
+
+// The state (MIB_TCP_STATE_*) of the connection from `local` to `peer` in the
+// system's TCP table; 0 when it is not listed (gone), or the table cannot be read.
+DWORD connectionState(const sockaddr_in& local, const sockaddr_in& peer) {
+    std::vector<unsigned char> table;
+    ULONG size = 0;
+    DWORD status = ERROR_INSUFFICIENT_BUFFER;
+    // The table can grow between the call that sizes it and the one that fills it.
+    for (int tries = 0; tries < 8 && status == ERROR_INSUFFICIENT_BUFFER; ++tries) {
+        table.resize(size);
+        status = ::GetExtendedTcpTable(table.empty() ? nullptr : table.data(), &size, FALSE, AF_INET,
+                                       TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+    }
+    const size_t header = offsetof(MIB_TCPTABLE_OWNER_PID, table);
+    if (status != NO_ERROR || table.size() < header) return 0;
+    const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());
+    const size_t count = (table.size() - header) / sizeof(MIB_TCPROW_OWNER_PID);
+    for (size_t i = 0; i < rows->dwNumEntries && i < count; ++i) {
+        const MIB_TCPROW_OWNER_PID& row = rows->table[i];
+        // The ports sit in the low 16 bits, in network order like sin_port.
+        if (row.dwLocalAddr == local.sin_addr.s_addr && (row.dwLocalPort & 0xFFFF) == local.sin_port &&
+            row.dwRemoteAddr == peer.sin_addr.s_addr && (row.dwRemotePort & 0xFFFF) == peer.sin_port)
+            return row.dwState;
+    }
+    return 0;
+}
+
+// Whether the peer has ended its side of the connection (its end of the
+// stream arrived, or the connection is gone).
+bool peerHasEnded(DWORD state) {
+    return state != MIB_TCP_STATE_ESTAB && state != MIB_TCP_STATE_FIN_WAIT1 && state != MIB_TCP_STATE_FIN_WAIT2 &&
+           state != MIB_TCP_STATE_SYN_RCVD;
+}
 
 sockaddr_in loopback(uint16_t port) {
     sockaddr_in address{};
@@ -127,6 +165,35 @@ bool socketShutdown(SocketHandle socket) {
 }
 
 bool socketClose(SocketHandle socket) {
+    return ::closesocket(socket) == 0;
+}
+
+bool socketCloseAccepted(SocketHandle socket, uint32_t waitMs) {
+    // The graceful close that Windows documents for exclusively bound ports:
+    // our end of the stream follows our last bytes, and the connection is
+    // closed once the peer has ended its side, so that nothing of it stays
+    // active. A shutdown that was made before (to wake a reader) is repeated
+    // harmlessly; its receiving side is why the peer's end is read from the
+    // TCP table rather than from a receive.
+    sockaddr_in local{}, peer{};
+    int localLength = sizeof local, peerLength = sizeof peer;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &localLength) == 0 &&
+        ::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0) {
+        ::shutdown(socket, SD_SEND);
+        const ULONGLONG deadline = ::GetTickCount64() + waitMs;
+        bool ended = peerHasEnded(connectionState(local, peer));
+        while (!ended && ::GetTickCount64() < deadline) {
+            ::Sleep(kPeerEndPollMs);
+            ended = peerHasEnded(connectionState(local, peer));
+        }
+        if (!ended) {
+            // A peer that has not ended its side in time (it stopped reading,
+            // or keeps its window closed) could hold the port for minutes:
+            // the connection is reset instead of lingering.
+            const LINGER abortive{1, 0};
+            ::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
+        }
+    }
     return ::closesocket(socket) == 0;
 }
 
