@@ -177,8 +177,9 @@ ProcessUserResult processUser(ProcessId processId) {
                static_cast<unsigned long>(ownError));
         return result;
     }
+    // Identifier 0 names no process (the system's idle process at most).
     Handle process(processId == 0 ? nullptr : OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    const DWORD openError = process.get() == nullptr ? GetLastError() : 0;
+    const DWORD openError = processId == 0 ? ERROR_INVALID_PARAMETER : process.get() == nullptr ? GetLastError() : 0;
     unsigned char theirs[SECURITY_MAX_SID_SIZE];
     const DWORD error = openError != 0 ? openError : tokenUser(process.get(), theirs);
     if (error == ERROR_ACCESS_DENIED) {
