@@ -23,6 +23,7 @@ const Entry kEntries[] = {
     {"gameRunningPollCount", &Figures::gameRunningPollCount},
     {"closeStopGraceMs", &Figures::closeStopGraceMs},
     {"stopGraceMs", &Figures::stopGraceMs},
+    {"peerEndWaitMs", &Figures::peerEndWaitMs},
 };
 
 std::atomic<uint32_t>* figureByName(Figures& f, const char* name) {

@@ -22,6 +22,7 @@ struct Figures {
     std::atomic<uint32_t> gameRunningPollCount{240};     // ... this many times
     std::atomic<uint32_t> closeStopGraceMs{60000};       // stops on CLOSE
     std::atomic<uint32_t> stopGraceMs{500};              // every other stop
+    std::atomic<uint32_t> peerEndWaitMs{200};            // closing an accepted connection (Windows)
 };
 
 const Figures& figures();

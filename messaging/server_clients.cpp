@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "core/figures.h"
 #include "core/log.h"
 #include "core/platform/bounded_string.h"
 #include "messaging/agent_internal.h"
@@ -14,7 +15,8 @@
 namespace Drux {
 
 ServerConnection::~ServerConnection() {
-    if (!socketClose(socket)) {
+    // Closed so that the port can be listened on again at once (socket.h).
+    if (!socketCloseAccepted(socket, figures().peerEndWaitMs.load())) {
         LogLastError("VantrelServer_Delete");
         LogWarning("Unable to close MessageAgent socket.\n");
     }

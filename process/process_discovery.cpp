@@ -1,5 +1,8 @@
 // Finding running processes by the file name of their executable: kill every
-// match, wait for a match to end, and find the AIR client again.
+// match, wait for a match to end, and find the AIR client again. The kills and
+// waits take only processes of the user this process runs as: a program of
+// the same name that another user runs is none of the launcher's business,
+// even when the launcher runs as root or elevated.
 #include "process/process_discovery.h"
 
 #include <cstddef>
@@ -56,6 +59,27 @@ void scanProcesses(Visit visit) {
     }
 }
 
+// Whether a kill or wait by name may take the process: only one of our own
+// user. Another user's is left alone, with a line saying so; one whose user
+// the system cannot tell is taken as ours, with a warning, as a connection
+// whose owner cannot be told is admitted.
+bool ofOurUser(Drux::ProcessId id, const char* name) {
+    const Drux::ProcessUserResult owner = Drux::processUser(id);
+    switch (owner.user) {
+        case Drux::ProcessUser::Same:
+            return true;
+        case Drux::ProcessUser::Other:
+            Drux::LogInfoF(512, "Leaving process %u (%s) alone: it belongs to another user (%s).\n",
+                           static_cast<unsigned>(id), name, owner.detail);
+            return false;
+        case Drux::ProcessUser::Unknown:
+            break;
+    }
+    Drux::LogWarningF(512, "Could not check the user of process %u (%s): %s; taking it for this user's.\n",
+                      static_cast<unsigned>(id), name, owner.detail);
+    return true;
+}
+
 // Logs why a path cannot be searched for; false when it cannot.
 bool searchableTarget(const char* operation, const char* path, char* target) {
     if (path == nullptr) {
@@ -77,7 +101,7 @@ VANTREL_API int32_t VantrelProcessHelper_KillProcessByName(const char* path) {
         if (!searchableTarget("VantrelProcessHelper_KillProcessByName", path, target)) return 1;
         const Drux::ProcessId own = Drux::currentProcessId();
         scanProcesses([&](Drux::ProcessId id, const char* name) {
-            if (id != own && std::strcmp(name, target) == 0) Drux::terminateProcess(id);
+            if (id != own && std::strcmp(name, target) == 0 && ofOurUser(id, name)) Drux::terminateProcess(id);
             return true;
         });
         return 1;
@@ -90,7 +114,7 @@ int32_t WaitForProcessExitByName(const char* path) {
     const Drux::ProcessId own = Drux::currentProcessId();
     int32_t ended = 0;
     scanProcesses([&](Drux::ProcessId id, const char* name) {
-        if (id == own || std::strcmp(name, target) != 0) return true;
+        if (id == own || std::strcmp(name, target) != 0 || !ofOurUser(id, name)) return true;
         if (Drux::processWaits().waitForProcessExit(id, Drux::figures().processExitWaitMs)) {
             ended = 1;
             return false;

@@ -92,13 +92,13 @@ close
 SCRIPT
 
 if [ "$ui" = 1 ]; then
-    echo "=== running the launcher in $work/bin with the web UI as its AIR client"
+    echo "=== running the launcher in $work/bin on three free loopback ports, with the web UI as its AIR client"
     status=0
     (
         cd "$work/bin"
         unset DRUX_FIGURES DRUX_AIR_SCRIPT
         DRUX_TIMELINE="$work/timeline.tsv" DRUX_UI_URL_FILE="$work/ui-url" \
-            exec ./drux-launcher --air-path "$root/apps/web-ui/bin/drux-web-ui.js" >"$work/launcher.out" 2>&1
+            exec ./drux-launcher --ports auto --air-path "$root/apps/web-ui/bin/drux-web-ui.js" >"$work/launcher.out" 2>&1
     ) &
     launcher=$!
     trap 'kill -INT "$launcher" 2>/dev/null || true' INT
@@ -127,12 +127,15 @@ if [ "$ui" = 1 ]; then
     exit "$status"
 fi
 
-echo "=== running the launcher in $work/bin (ports 47310, 47311, 47312)"
+# The default ports 47310-47312 may be taken (on Linux they lie inside the
+# range the system gives outgoing connections): the launcher chooses three
+# free loopback ports itself and prints them.
+echo "=== running the launcher in $work/bin on three free loopback ports (--ports auto; printed below)"
 status=0
 (
     cd "$work/bin"
     unset DRUX_FIGURES  # the real figures
-    DRUX_TIMELINE="$work/timeline.tsv" DRUX_AIR_SCRIPT="$work/demo.air" ./drux-launcher
+    DRUX_TIMELINE="$work/timeline.tsv" DRUX_AIR_SCRIPT="$work/demo.air" ./drux-launcher --ports auto
 ) || status=$?
 
 echo

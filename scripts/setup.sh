@@ -5,7 +5,9 @@
 # dissector's tests (without the question whether non-root users may capture:
 # the tests capture as root); dpkg-dev, which computes the .deb's dependencies;
 # GoogleTest's sources, which the Windows builds compile; the MinGW-w64
-# compilers of the posix thread model and wine64, which runs the Windows tests.
+# compilers of the posix thread model and wine64, which runs the Windows tests;
+# and, through Debian's multiarch (the i386 architecture), wine32:i386, whose
+# loader /usr/lib/wine/wine runs the 32-bit Windows build's tests.
 set -euo pipefail
 # clang and its runtime libraries build the libFuzzer targets (fuzz preset).
 packages=(cmake ninja-build g++ libgtest-dev libboost-dev pkg-config procps python3 tshark dpkg-dev clang libclang-rt-14-dev
@@ -21,6 +23,15 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "wireshark-common wireshark-common/install-setuid boolean false" | $sudo_cmd debconf-set-selections
     $sudo_cmd apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+    sudo_cmd=""
+    [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo_cmd dpkg --add-architecture i386
+    fi
+    $sudo_cmd apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends wine32:i386
 fi
 
 # The JavaScript client and the web UI (clients/js, apps/web-ui): Node and npm,

@@ -1,11 +1,12 @@
 #!/bin/sh
-# Runs a Windows program under wine64 with the build's own Wine prefix: the
-# cross-compiling emulator of the Windows test build.
+# Runs a Windows program under Wine with the build's own Wine prefix and the
+# loader of the build's processor (scripts/wine-env.sh): the cross-compiling
+# emulator of the Windows test builds.
 # Usage: wine-run.sh BUILD_DIR PROGRAM [ARGUMENTS...]
 build=$1
 shift
-export WINEPREFIX="$build/wine-prefix"
-export WINEDEBUG=-all
+drux_build=$build
+. "$(dirname "$0")/wine-env.sh"
 # Test programs that use the library find DruxLauncher.dll beside the programs.
 export WINEPATH="$build/apps"
-exec /usr/lib/wine/wine64 "$@"
+exec "$DRUX_WINE" "$@"

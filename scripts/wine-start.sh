@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Makes the Windows test build's Wine prefix ready and keeps a wineserver
+# Makes a Windows test build's Wine prefix ready (the loader of the build's
+# processor, see wine-env.sh) and keeps a wineserver
 # running for it, so that tests start in a few hundredths of a second and ctest
 # never waits for Wine's background processes (which inherit its output pipe).
 # Usage: wine-start.sh BUILD_DIR     (wine-stop.sh BUILD_DIR ends the server)
 set -euo pipefail
 build=$(cd "$1" && pwd)
-export WINEPREFIX="$build/wine-prefix" WINEDEBUG=-all
-wine=/usr/lib/wine/wine64
+drux_build=$build
+. "$(dirname "$0")/wine-env.sh"
+wine=$DRUX_WINE
+if [ ! -x "$wine" ]; then
+    echo "wine-start.sh: $wine is missing (an i686 build needs wine32:i386; run scripts/setup.sh)" >&2
+    exit 1
+fi
 server=/usr/lib/wine/wineserver
 fresh=0
 [ -f "$WINEPREFIX/system.reg" ] || fresh=1

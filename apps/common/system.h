@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "VantrelTypes.h"
 
@@ -24,6 +25,13 @@ bool startSockets();
 void stopSockets();
 // A TCP connection to 127.0.0.1:port with TCP_NODELAY; false with a reason.
 bool connectLoopback(int port, VantrelSocket* socket, std::string* error);
+// `count` loopback ports that are free now: each bound to 127.0.0.1 port 0,
+// all at once (so they differ), then released. Empty with a reason on failure.
+std::vector<int> freeLoopbackPorts(int count, std::string* error);
+// Why 127.0.0.1:port cannot be listened on now, bound as the library binds its
+// ports, with the likely cause; empty when it can.
+std::string whyPortCannotBeBound(int port);
+
 void closeSocket(VantrelSocket socket);
 
 // A file that lines are appended to, each with one write, so that the lines of

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "system.h"
@@ -47,6 +48,75 @@ bool connectLoopback(int port, VantrelSocket* socket, std::string* error) {
     }
     *socket = fd;
     return true;
+}
+
+namespace {
+
+// A TCP socket bound to 127.0.0.1:port (0: any free port) with the library's
+// address option; -1 with errno set on failure.
+int boundSocket(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+std::vector<int> freeLoopbackPorts(int count, std::string* error) {
+    std::vector<int> sockets, ports;
+    for (int i = 0; i < count; ++i) {
+        const int fd = boundSocket(0);
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            *error = std::string("cannot find a free loopback port: ") + std::strerror(errno);
+            if (fd >= 0) ::close(fd);
+            ports.clear();
+            break;
+        }
+        sockets.push_back(fd);
+        ports.push_back(ntohs(address.sin_port));
+    }
+    for (int fd : sockets) ::close(fd);
+    return ports;
+}
+
+std::string whyPortCannotBeBound(int port) {
+    const int fd = boundSocket(port);
+    if (fd >= 0) {
+        const bool listens = ::listen(fd, 1) == 0;
+        const int error = errno;
+        ::close(fd);
+        if (listens) return "";
+        return std::strerror(error);
+    }
+    const int error = errno;
+    std::string why = std::strerror(error);
+    if (error == EACCES) return why + " (ports below 1024 need privileges)";
+    if (error != EADDRINUSE) return why;
+    why += ": another program listens there, or a connection still holds it in its closing wait";
+    unsigned low = 0, high = 0;
+    if (FILE* range = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "re")) {
+        if (std::fscanf(range, "%u %u", &low, &high) != 2) low = high = 0;
+        std::fclose(range);
+    }
+    if (static_cast<unsigned>(port) >= low && static_cast<unsigned>(port) <= high)
+        why += "; it lies in the system's range for outgoing connections (net.ipv4.ip_local_port_range " +
+               std::to_string(low) + "-" + std::to_string(high) +
+               "), where any program's connection may be given it: reserve it with net.ipv4.ip_local_reserved_ports";
+    return why;
 }
 
 

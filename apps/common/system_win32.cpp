@@ -59,6 +59,67 @@ bool connectLoopback(int port, VantrelSocket* socket, std::string* error) {
     return true;
 }
 
+namespace {
+
+// A TCP socket bound to 127.0.0.1:port (0: any free port) for exclusive use,
+// as the library binds its ports; INVALID_SOCKET with the error kept on failure.
+SOCKET boundSocket(int port) {
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return s;
+    BOOL one = TRUE;
+    ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        const int error = ::WSAGetLastError();
+        ::closesocket(s);
+        ::WSASetLastError(error);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+}  // namespace
+
+std::vector<int> freeLoopbackPorts(int count, std::string* error) {
+    std::vector<SOCKET> sockets;
+    std::vector<int> ports;
+    for (int i = 0; i < count; ++i) {
+        const SOCKET s = boundSocket(0);
+        sockaddr_in address{};
+        int length = sizeof address;
+        if (s == INVALID_SOCKET || ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            *error = "cannot find a free loopback port: " + errorText(::WSAGetLastError());
+            if (s != INVALID_SOCKET) ::closesocket(s);
+            ports.clear();
+            break;
+        }
+        sockets.push_back(s);
+        ports.push_back(ntohs(address.sin_port));
+    }
+    for (SOCKET s : sockets) ::closesocket(s);
+    return ports;
+}
+
+std::string whyPortCannotBeBound(int port) {
+    const SOCKET s = boundSocket(port);
+    int error = ::WSAGetLastError();
+    if (s != INVALID_SOCKET) {
+        const bool listens = ::listen(s, 1) == 0;
+        error = ::WSAGetLastError();
+        ::closesocket(s);
+        if (listens) return "";
+    }
+    std::string why = errorText(error);
+    if (error == WSAEADDRINUSE) return why + " (another program listens there)";
+    if (error == WSAEACCES)
+        return why + " (the system reserves the port for a service such as Hyper-V or WSL: see "
+                     "netsh int ipv4 show excludedportrange protocol=tcp)";
+    return why;
+}
+
 
 void closeSocket(VantrelSocket socket) { ::closesocket(socket); }
 

@@ -38,6 +38,10 @@ struct RunState {
         std::lock_guard<std::mutex> guard(lock);
         return !errorTypes.empty();
     }
+    bool had(int32_t type) {
+        std::lock_guard<std::mutex> guard(lock);
+        return errorTypes.count(type) != 0;
+    }
     bool startFailed() {
         std::lock_guard<std::mutex> guard(lock);
         for (int32_t type : {VANTRELERRORTYPE_AIRPROCESSSTART, VANTRELERRORTYPE_AIRCOMMSTART,
@@ -150,9 +154,36 @@ void removeAll() {
     Timeline::note("removed the controller");
 }
 
+// Names the port that cannot be listened on and the likely cause; false when
+// it can be (the failure lay elsewhere).
+bool reportUnboundPort(const char* which, int port) {
+    const std::string why = DruxApps::whyPortCannotBeBound(port);
+    if (why.empty()) return false;
+    Timeline::error(std::string("cannot listen on the ") + which + " port " + std::to_string(port) + ": " + why +
+                    " (--ports auto chooses free ports)");
+    return true;
+}
+
 int couldNotListen(const Options& o) {
-    Timeline::error("cannot listen on the launcher port " + std::to_string(o.launcherPort) + " (is it in use?)");
+    if (!reportUnboundPort("launcher", o.launcherPort))
+        Timeline::error("cannot listen on the launcher port " + std::to_string(o.launcherPort));
     return kCouldNotStart;
+}
+
+// --ports auto: three loopback ports free now. False with the reason printed.
+bool chooseFreePorts(Options* o) {
+    std::string error;
+    const std::vector<int> ports = DruxApps::freeLoopbackPorts(3, &error);
+    if (ports.size() != 3) {
+        Timeline::error(error);
+        return false;
+    }
+    o->launcherPort = ports[0];
+    o->airPort = ports[1];
+    o->gamePort = ports[2];
+    Timeline::notef("--ports auto: chose the free ports launcher %d, AIR %d, game %d", o->launcherPort, o->airPort,
+                    o->gamePort);
+    return true;
 }
 
 // From the optional set-up calls to the end of the run; the controller exists.
@@ -171,6 +202,8 @@ int runStartedController(const Options& o) {
             Timeline::error("the run could not start");
             VantrelServerController_Stop();
             stopLeftovers();
+            if (g_run.had(VANTRELERRORTYPE_AIRCOMMSTART)) reportUnboundPort("AIR", o.airPort);
+            if (g_run.had(VANTRELERRORTYPE_GAMECOMMSTART)) reportUnboundPort("game", o.gamePort);
             return kCouldNotStart;
         }
         Timeline::note("started; supervising the run");
@@ -191,7 +224,8 @@ int runStartedController(const Options& o) {
 
 }  // namespace
 
-int runLauncher(const Options& o) {
+int runLauncher(const Options& given) {
+    Options o = given;
     if (!Wakeup::install()) {
         std::fprintf(stderr, "drux-launcher: cannot set up signal handling: %s\n", std::strerror(errno));
         return kCouldNotStart;
@@ -200,6 +234,12 @@ int runLauncher(const Options& o) {
     Timeline::open("launcher");
     if (!startSocketLayer()) {
         Timeline::error("cannot start the socket layer");
+        Vantrel_Remove();
+        return kCouldNotStart;
+    }
+    if (o.autoPorts && !chooseFreePorts(&o)) {
+        stopSocketLayer();
+        Timeline::close();
         Vantrel_Remove();
         return kCouldNotStart;
     }

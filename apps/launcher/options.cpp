@@ -21,6 +21,16 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
             o->verify = true;
             continue;
         }
+        if (arg == "--ports") {
+            std::string value;
+            if (!DruxApps::takeValue(argc, argv, &i, &value, error)) return false;
+            if (value != "auto") {
+                *error = "option --ports: the value must be \"auto\", not \"" + value + "\"";
+                return false;
+            }
+            o->autoPorts = true;
+            continue;
+        }
         std::string* text = nullptr;
         int* port = nullptr;
         if (arg == "--launcher-path") text = &o->launcherPath;
@@ -48,6 +58,12 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
             return false;
         }
     }
+    const bool explicitPorts = o->launcherPort != kDefaultLauncherPort || o->airPort != kDefaultAirPort ||
+                               o->gamePort != kDefaultGamePort;
+    if (o->autoPorts && explicitPorts) {
+        *error = "--ports auto chooses all three ports: give no --launcher-port, --air-port or --game-port with it";
+        return false;
+    }
     if (o->launcherPort == o->airPort || o->launcherPort == o->gamePort || o->airPort == o->gamePort) {
         *error = "the launcher, AIR and game ports must differ";
         return false;
@@ -71,6 +87,8 @@ const char* usageText() {
            "  --launcher-port N      default 47310\n"
            "  --air-port N           default 47311 (given to the AIR client on its command line)\n"
            "  --game-port N          default 47312 (given to the game on its command line)\n"
+           "  --ports auto           three loopback ports that are free at start instead\n"
+           "                         (printed at start)\n"
            "  --air-args TEXT        extra arguments for the AIR client's command line\n"
            "                         (e.g. --air-args '--script run.air')\n"
            "  --verify               check that the three programs exist before starting\n"
@@ -79,7 +97,7 @@ const char* usageText() {
            "\n"
            "Starting a program takes about ten seconds (the library pauses twice while\n"
            "it starts). At start-up the library ends earlier instances of the three\n"
-           "programs by executable name. Ctrl-C (SIGINT) or SIGTERM closes the run: the\n"
+           "programs by executable name (only those of this user). Ctrl-C (SIGINT) or SIGTERM closes the run: the\n"
            "AIR client is asked to close (up to 30 s; a second Ctrl-C stops waiting);\n"
            "whatever still runs after that is stopped.\n"
            "\n"

@@ -16,6 +16,7 @@ struct Options {
     int launcherPort = kDefaultLauncherPort;
     int airPort = kDefaultAirPort;
     int gamePort = kDefaultGamePort;
+    bool autoPorts = false;  // --ports auto: three free loopback ports, chosen at start
     bool haveAirArguments = false;
     std::string airArguments;
     bool verify = false;

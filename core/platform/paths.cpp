@@ -1,7 +1,7 @@
 // Paths, split and joined by the Windows rules on every system (a drive is a
 // letter and a colon; '\' and '/' both separate), so that paths given to the
-// library behave alike on both; absolute forms are built without resolving
-// links.
+// library behave alike on both; the folded absolute form that the POSIX
+// back-end gives as a full path is built here, without resolving links.
 #include "core/platform/paths.h"
 
 #include <cctype>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/platform/native.h"
+#include "core/platform/platform.h"
 
 namespace Drux {
 namespace {
@@ -89,7 +90,7 @@ bool makePath(char* output, size_t outputSize, const char* drive, const char* di
     return putTruncated(output, outputSize, result);
 }
 
-bool fullPath(char* output, size_t outputSize, const char* path) {
+bool foldedFullPath(char* output, size_t outputSize, const char* path) {
     if (output == nullptr || outputSize == 0 || path == nullptr) return false;
     std::string relative;
     if (!hasDrive(path) && !isSeparator(path[0])) {

@@ -23,8 +23,12 @@ bool makePath(char* output, size_t outputSize, const char* drive, const char* di
 // (truncating at outputSize - 1). False when the result was cut: a cut path
 // could name another file.
 bool joinPath(char* output, size_t outputSize, const char* directory, const char* name);
-// An absolute form of path against the current directory (no symlink
-// resolution, "." and ".." folded) into 260 characters. False if it does not fit.
+// An absolute form of path against the current directory, as the system
+// resolves it, into outputSize characters; false if it does not fit. Windows:
+// the system's own (UNC "\\server\share\...", drive-relative "C:dir",
+// "\\?\" paths, forward slashes; a leading separator is the current
+// drive's root). POSIX: "." and ".." folded without resolving links.
+// A directory keeps its trailing separator.
 bool fullPath(char* output, size_t outputSize, const char* path);
 // The current directory into a buffer of 260 characters; false on failure.
 bool currentDirectory(char* output, size_t outputSize);

@@ -21,8 +21,10 @@
 //   peer_owner.cpp  peerOwner() of peer_owner.h: who owns an accepted
 //                   connection's peer, compared with this process's user.
 //   process.cpp     every function of process.h.
-//   paths.cpp       currentDirectory, hostExecutablePath, fileAttributes and
-//                   deleteFile of paths.h.
+//   paths.cpp       fullPath (the system's own resolution: on Windows UNC,
+//                   drive-relative and \\?\ paths), currentDirectory,
+//                   hostExecutablePath, fileAttributes and deleteFile of
+//                   paths.h.
 //   library.cpp     every function of library.h.
 //   system_error.cpp every function of system_error.h: the calling thread's
 //                   last error, its text (ending in a line end), and saving,
@@ -34,6 +36,7 @@
 // it keeps no handle of the caller's beyond the call unless its header says so.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/platform/native.h"
@@ -54,5 +57,10 @@ void runThreadRecord(void* record);
 bool terminateSystemThread(NativeThread thread);
 // Gives back what startSystemThread kept for the thread (a handle on Windows).
 void releaseSystemThread(NativeThread thread);
+
+// Shared: an absolute form of path against the current directory with "." and
+// ".." folded and no links resolved, by the splitting rules of paths.h (a
+// leading separator is the root "/"). The POSIX back-end's fullPath.
+bool foldedFullPath(char* output, size_t outputSize, const char* path);
 
 }  // namespace Drux

@@ -37,6 +37,19 @@ bool waitForProcessExit(ProcessId processId, uint32_t timeoutMs, const Interrupt
 // Terminates the process (SIGKILL). True on success.
 bool terminateProcess(ProcessId processId);
 
+// Whose a process is, compared with the user this process runs as: its
+// effective user id on POSIX, its token's user SID on Windows.
+enum class ProcessUser {
+    Same,     // the user this process runs as
+    Other,    // another user (or one that we may not even query); detail: who, where known
+    Unknown,  // the system could not tell; detail: why
+};
+struct ProcessUserResult {
+    ProcessUser user = ProcessUser::Unknown;
+    char detail[120] = {};
+};
+ProcessUserResult processUser(ProcessId processId);
+
 // Fills ids with up to capacity identifiers of running processes, returns the count.
 size_t enumerateProcesses(ProcessId* ids, size_t capacity);
 // The file name of the process's executable (its base name). False when it

@@ -35,6 +35,17 @@ bool socketReceive(SocketHandle socket, void* buffer, size_t length, size_t* rec
 // The descriptor stays allocated until socketClose.
 bool socketShutdown(SocketHandle socket);
 bool socketClose(SocketHandle socket);
+// Closes a connection that a listening socket accepted so that nothing of it
+// stays active to keep the listening port from being bound again. Windows
+// binds the ports for exclusive use, and such a port cannot be bound while a
+// connection accepted on it is still active (its last bytes or its end not
+// yet acknowledged, or waiting for the peer's end). There the graceful close
+// comes first: the sending side is shut down (our last bytes, then the end of
+// the stream) and the close waits up to waitMs for the peer to end its side;
+// only a connection whose peer has not ended it by then is closed abortively.
+// POSIX binds past connections that are still closing (SO_REUSEADDR) and
+// closes at once.
+bool socketCloseAccepted(SocketHandle socket, uint32_t waitMs);
 // The port a bound socket listens on (for tests that bind port 0).
 uint16_t socketLocalPort(SocketHandle socket);
 

@@ -80,6 +80,7 @@ class LauncherRun:
                 self.ports.append(port)
                 probe.close()
         self.launcher = None
+        self.links = []
         self.env = dict(os.environ, DRUX_TIMELINE=self.path("timeline.tsv"), DRUX_AIR_SCRIPT=self.path("run.air"),
                         DRUX_FIGURES=figures, LD_LIBRARY_PATH=os.environ["DRUX_TEST_SEAMS_DIR"],
                         DRUX_PATCHER_ROOT=self.path("versions"))
@@ -89,7 +90,20 @@ class LauncherRun:
     def __enter__(self):
         return self
 
+    def unc(self):
+        """The run's folder as a network share, \\\\drux-tests\\<folder name>, under Wine (which maps
+        \\\\server\\share to $WINEPREFIX/dosdevices/unc/server/share); removed with the run."""
+        share = os.path.basename(self.dir)
+        link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "unc", "drux-tests", share)
+        if not os.path.islink(link):
+            os.makedirs(os.path.dirname(link), exist_ok=True)
+            os.symlink(self.dir, link)
+            self.links.append(link)
+        return "\\\\drux-tests\\" + share
+
     def __exit__(self, *_):
+        for link in self.links:
+            os.unlink(link)
         for pid in self.running():
             os.kill(pid, signal.SIGKILL)
         if self.launcher and self.launcher.poll() is None:
@@ -112,8 +126,11 @@ class LauncherRun:
     def expand(self, text):
         """The text with "{ports}" (the launcher's three port options), "{0}".."{3}", "{dir}", "{versions}"
         (the patch library's folder of versions as the programs see it, with a separator at the end),
-        "{exe}" (the programs' suffix) and "{library}" (the library's file name) filled in."""
+        "{exe}" (the programs' suffix), "{library}" (the library's file name) and, under Wine, "{unc}" (the
+        run's folder as a network share) filled in."""
         text = text.replace("{ports}", "--launcher-port {0} --air-port {1} --game-port {2}")
+        if "{unc}" in text:
+            text = text.replace("{unc}", self.unc())
         for i, port in enumerate(self.ports):
             text = text.replace("{%d}" % i, str(port))
         versions = self.path("versions") + ("\\" if EMULATOR else "/")
@@ -130,8 +147,9 @@ class LauncherRun:
             return subprocess.Popen(EMULATOR + [self.file(self.executable(program))] + args, cwd=self.dir, env=self.env,
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
-    def start(self, options=()):
-        self.launcher = self._spawn("drux-launcher", self.expand("{ports}").split() + list(options))
+    def start(self, options=(), ports=True):
+        """Starts the launcher with the run's ports (ports=False: with none of them, for --ports auto)."""
+        self.launcher = self._spawn("drux-launcher", (self.expand("{ports}").split() if ports else []) + list(options))
 
     def wait_for_exit(self, seconds=30):
         """The launcher's exit status (128 + signal when killed), or None when it has not ended in time."""
@@ -156,6 +174,11 @@ class LauncherRun:
         """The texts that one program noted, in the order they were written."""
         return [parts[2] for parts in (line.split("\t", 2) for line in read(self.file("timeline.tsv")).split("\n"))
                 if len(parts) == 3 and parts[1] == who]
+
+    def note_times(self, who, text):
+        """The times (ms since the epoch) of the notes of one program that contain the text, in order."""
+        return [int(parts[0]) for parts in (line.split("\t", 2) for line in read(self.file("timeline.tsv")).split("\n"))
+                if len(parts) == 3 and parts[1] == who and text in parts[2]]
 
     def noted(self, who, text):
         return any(text in note for note in self.notes(who))

@@ -27,6 +27,8 @@ class Run:
     left_files: tuple = ()  # that the run must leave, "{...}" filled in
     complete: bool = False  # the script passes; the exit callback, and no error, ends the run
     windows: bool = False   # made under Wine too (the others signal or kill programs by their Linux pids)
+    ports: bool = True      # the run's own ports given to the launcher (False: options choose them)
+    unc: bool = False       # Wine only: the programs are named by a network path
 
 
 RUNS = [
@@ -48,6 +50,18 @@ RUNS = [
         "wait CONNECTED_TO_SERVER 10\n" + QUIT, complete=True, windows=True,
         expected=[("game", 'preloaded, game port {2}, payload "abc def"'),
                   ("game", "credentials (AIR port): game port {2}"), ("game", 'args "user=demo"')]),
+    # The launcher chooses three free ports itself and says which.
+    Run("PortsAuto", "create game\nwait CONNECTED_TO_SERVER 20\n" + QUIT, options=["--ports", "auto"], ports=False,
+        complete=True, windows=True,
+        expected=[("launcher", "--ports auto: chose the free ports launcher "), ("game", "ordinary start, game port ")]),
+    # Under Wine: the AIR client and the game named by a network path. Each is
+    # started with its folder on the share as its working directory, which the
+    # system accepts only in the form Windows resolves (a leading "\\" kept).
+    # Wine then starts the program in its Windows folder instead: it cannot
+    # make a share the working directory of a process.
+    Run("FromANetworkShare", "create game\nwait CONNECTED_TO_SERVER 20\n" + QUIT, windows=True, unc=True,
+        options=["--air-path", "{unc}\\KyrCLient.exe", "--game-path", "{unc}\\drux-game.exe"], complete=True,
+        expected=[("game", "ordinary start, game port {2}")]),
     Run("AirClientKilledMidRun", "create game\nwait CONNECTED_TO_SERVER 20\nchat /quit\nwait STOPPED 20\n",
         before=[("air-client", "script passed")], action="air-client", status=2,
         expected=[("launcher", "error callback: VANTRELERRORTYPE_AIRHEARTBEAT: Contact with Air lost version 2."),
@@ -80,8 +94,15 @@ RUNS = [
 BAD_INPUT = [  # program, arguments ("{...}" filled in, split at blanks), AIR script, exit status, message
     ("drux-launcher", "--air-port 70000", "", 1, '"70000" is not a port'),
     ("drux-launcher", "--frobnicate", "", 1, 'unknown option "--frobnicate"'),
+    ("drux-launcher", "--ports 47310", "", 1, 'option --ports: the value must be "auto"'),
+    ("drux-launcher", "--ports auto --game-port {2}", "", 1, "--ports auto chooses all three ports"),
+    # A port that is taken is named, with the system's reason and the way out.
     ("drux-launcher", "--launcher-port {3} --air-port {1} --game-port {2}", "", 1,
-     "cannot listen on the launcher port {3}"),
+     "cannot listen on the launcher port {3}: "),
+    ("drux-launcher", "--launcher-port {0} --air-port {3} --game-port {2}", "", 1,
+     "cannot listen on the AIR port {3}: "),
+    ("drux-launcher", "--launcher-port {0} --air-port {1} --game-port {3}", "", 1,
+     "cannot listen on the game port {3}: "),
     ("drux-launcher", "{ports} --game-path {dir}/no-such-game --verify", "", 1,
      "VANTRELERRORTYPE_GENERIC: One or more of the required applications could not be found."),
     ("drux-launcher", "{ports} --air-path {dir}/no-such-air-client", "", 1,
@@ -105,8 +126,10 @@ class ProgramsTest(unittest.TestCase):
             with self.subTest(case.name), LauncherRun(case.figures) as run:
                 if EMULATOR and not case.windows:
                     self.skipTest("signals and kills by Linux pid: not under Wine")
+                if case.unc and not EMULATOR:
+                    self.skipTest("network paths: Windows only")
                 run.set_script(case.script)
-                run.start(case.options)
+                run.start([run.expand(option) for option in case.options], case.ports)
                 for who, text in case.before:
                     self.assertTrue(eventually(lambda: run.noted(who, text)), (who, text, run.report()))
                 if case.action == "SIGINT":
@@ -133,6 +156,41 @@ class ProgramsTest(unittest.TestCase):
                 self.assertTrue(run.noted("launcher", "removed the controller"), run.report())
                 self.assertTrue(eventually(lambda: not run.running(), 10), run.running())
                 self.assertEqual(run.sanitizer_reports(), "")
+
+    def test_a_relaunch_right_after_a_stop_listens_on_the_same_three_ports(self):
+        # Stopped while the AIR client and the game are connected: by Ctrl-C
+        # (the launcher asks the AIR client to close the run), by a second
+        # Ctrl-C at once (the launcher stops waiting and removes everything,
+        # its side closing the connections first), and by the AIR client's
+        # own close. A second launcher started at once on the same ports must
+        # listen on all three and start its run.
+        stops = [("SIGINT", 130), ("SIGINT twice", 130), ("close", 0)]
+        for stop, status in stops:
+            with self.subTest(stop), LauncherRun() as run:
+                if EMULATOR and stop.startswith("SIGINT"):
+                    continue  # no console to signal under Wine: the close stands for the stop there
+                connected = "create game\nwait CONNECTED_TO_SERVER 20\n"
+                run.set_script(connected + ("close\n" if stop == "close" else ""))
+                run.start()
+                self.assertTrue(eventually(lambda: run.noted("game", "-> launcher  GAMECLIENT_CONNECTED_TO_SERVER")),
+                                run.report())
+                if stop.startswith("SIGINT"):
+                    self.assertTrue(eventually(lambda: run.noted("launcher", "supervising the run")), run.report())
+                    run.launcher.send_signal(signal.SIGINT)
+                    if stop == "SIGINT twice":
+                        run.launcher.send_signal(signal.SIGINT)
+                self.assertEqual(run.wait_for_exit(), status, run.report())
+                ended = run.note_times("launcher", "exits with status")[-1]
+                run.set_script(connected + QUIT)
+                run.start()
+                self.assertEqual(run.wait_for_exit(), 0, run.report())
+                self.assertEqual(len(run.note_times("launcher", "supervising the run")), 2, run.report())
+                self.assertEqual(len(run.note_times("game", "ordinary start, game port {}".format(run.ports[2]))), 2)
+                self.assertFalse(run.noted("launcher", "cannot listen"), run.report())
+                relistening = run.note_times("launcher", "starting the AIR client")[-1]
+                print("relaunch after %s: the second launcher listened %d ms after the first exited"
+                      % (stop, relistening - ended))
+                self.assertTrue(eventually(lambda: not run.running(), 10), run.running())
 
     def test_every_program_refuses_bad_input_with_a_clear_message_and_exit_status(self):
         with LauncherRun() as run:

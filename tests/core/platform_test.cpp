@@ -184,6 +184,26 @@ TEST(Paths, SplitMakeAndFoldByWindowsRulesOnEverySystem) {
     EXPECT_STREQ(made, "C:\\b");
     EXPECT_FALSE(Drux::fullPath(made, sizeof made, ("/" + std::string(300, 'a')).c_str()));
 
+    // Windows resolves the forms a user may give a game or AIR client: a
+    // network share, a path relative to a drive's current directory, a path
+    // that bypasses parsing, forward slashes, the root of the current drive.
+    if (Drux::kNativePathSeparator == '\\') {
+        const std::string here = std::filesystem::current_path().string();
+        const std::string drive = here.substr(0, 2);
+        for (const auto& [given, full] : std::vector<std::pair<std::string, std::string>>{
+                 {"\\\\server\\share\\game\\", "\\\\server\\share\\game\\"},
+                 {"\\\\server\\share\\a\\..\\game\\drux-game.exe", "\\\\server\\share\\game\\drux-game.exe"},
+                 {"//server/share/game/", "\\\\server\\share\\game\\"},
+                 {drive + "game\\x.exe", here + "\\game\\x.exe"},
+                 {"\\\\?\\C:\\games\\x.exe", "\\\\?\\C:\\games\\x.exe"},
+                 {"C:/games/./bin/../x.exe", "C:\\games\\x.exe"},
+                 {"\\games\\x.exe", drive + "\\games\\x.exe"},
+             }) {
+            ASSERT_TRUE(Drux::fullPath(made, sizeof made, given.c_str())) << given;
+            EXPECT_EQ(full, made) << given;
+        }
+    }
+
     // Joining adds a separator only where the directory lacks one, and a cut
     // result is refused (it could name another file).
     for (const auto& [directory, name, joined] : std::vector<std::tuple<const char*, const char*, std::string>>{

@@ -176,6 +176,40 @@ TEST(Sockets, ShutdownWakesABlockedReaderAndLaterSendsFailWithoutSigpipe) {
     EXPECT_EQ(Drux::lastSocketError(), DruxTest::sendAfterShutdownError());
 }
 
+TEST(Sockets, AnAcceptedConnectionClosesAfterItsLastBytesAndItsPortBindsAgainAtOnce) {
+    for (const bool peerReads : {true, false}) {
+        SCOPED_TRACE(peerReads ? "a peer that reads to the end, then closes" : "a peer that neither reads nor closes");
+        const auto [theirs, ours] = DruxTest::connectedPair();
+        const uint16_t port = Drux::socketLocalPort(ours);
+        const std::string bytes(peerReads ? 1024 * 1024 : 1, 'b');
+        std::atomic<size_t> read{0};
+        std::atomic<bool> orderlyEnd{false};
+        std::thread peer;
+        if (peerReads)
+            peer = std::thread([&, theirs = theirs] {
+                char buffer[65536];
+                size_t got = 0;
+                while (Drux::socketReceive(theirs, buffer, sizeof buffer, &got) && got > 0) read += got;
+                orderlyEnd = got == 0;
+                Drux::socketClose(theirs);
+            });
+        for (size_t done = 0, sent = 0; done < bytes.size(); done += sent)
+            ASSERT_TRUE(Drux::socketSend(ours, bytes.data() + done, bytes.size() - done, &sent));
+        EXPECT_TRUE(Drux::socketCloseAccepted(ours, peerReads ? 5000 : 50));
+        if (peerReads) {
+            peer.join();
+            // Every byte, then the end of the stream, never a reset.
+            EXPECT_EQ(bytes.size(), read.load());
+            EXPECT_TRUE(orderlyEnd.load());
+        }
+        // The listening port is bound again, for exclusive use on Windows.
+        const Drux::SocketHandle again = Drux::socketCreate();
+        EXPECT_TRUE(Drux::socketBind(again, port) && Drux::socketListen(again));
+        Drux::socketClose(again);
+        if (!peerReads) Drux::socketClose(theirs);
+    }
+}
+
 TEST(Sockets, BindSucceedsWhileThePortIsInTimeWait) {
     uint16_t port = 0;
     {

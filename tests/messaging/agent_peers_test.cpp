@@ -1,13 +1,18 @@
 // Message agents against peers that are busy, stuck or careless: bursts sent
 // both ways at once, a peer that never reads, a message that stops half-way,
 // and a host that closes its handle before deleting the agent.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 
 #include "core/figures.h"
 #include "core/platform/clock.h"
+#include "core/platform/thread.h"
+#include "messaging/wire_format.h"
 #include "messaging_test_support.h"
 #include "support/test_system.h"
 
@@ -167,6 +172,43 @@ TEST_F(AgentPeersTest, APeerThatNeverReadsIsCutOffAtTheBoundWhileOthersGoOn) {
     EXPECT_EQ(1, ended.load());
     EXPECT_TRUE(closedByPeer(stuckRemote));
     Drux::socketClose(stuckRemote);
+}
+
+TEST_F(AgentPeersTest, ALargestMessageToAReaderThatReadsSlowlyCostsTheWriterOnlyTheBytes) {
+    // The writer waits for the socket to take more; a send that the system
+    // refuses while the socket shows writable would make it spin instead.
+    RawPeerAgent peer;
+    const std::string payload(Drux::wire::kMaxPayloadBytes - 1, 'p');
+    const size_t total = 16 + payload.size();
+    const uint32_t self = Drux::currentThreadId();
+    auto othersCpu = [self] {
+        double sum = 0;
+        for (const auto& [thread, ms] : DruxTest::threadCpuMilliseconds())
+            if (thread != self) sum += ms;
+        return sum;
+    };
+    const double cpuBefore = othersCpu();
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(1, VantrelMessageAgent_SendMessage(peer.agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, payload.c_str()));
+    // Read in pieces with a pause after each: the writer finds the socket full
+    // again and again.
+    size_t received = 0;
+    while (received < total) {
+        const std::string piece = readBytes(peer.remote, std::min<size_t>(128 * 1024, total - received));
+        if (piece.empty()) break;
+        received += piece.size();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(total, received);
+    const double elapsedMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
+    const double writerMs = othersCpu() - cpuBefore;
+    RecordProperty("writer_cpu_ms", std::to_string(static_cast<int>(writerMs)));
+    RecordProperty("transfer_ms", std::to_string(static_cast<int>(elapsedMs)));
+    std::printf("16 MiB to a slow reader: %.0f ms, the agent's threads used %.0f ms of processor time\n", elapsedMs,
+                writerMs);
+    // A spinning writer uses the processor the whole time the reader pauses.
+    EXPECT_LT(writerMs, elapsedMs / 4);
 }
 
 TEST_F(AgentPeersTest, MemoryFollowsTheBytesAndAStalledMessageEndsAtTheSilenceLimit) {

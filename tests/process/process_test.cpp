@@ -185,7 +185,12 @@ TEST_F(ProcessHelper, KillAndWaitByNameTakeEveryOtherProgramOfExactlyThatNameFro
     EXPECT_GE(Clock::now() - begin, 190ms);
     EXPECT_TRUE(Drux::processIsRunning(first) && Drux::processIsRunning(second));
 
+    // The kill takes only our own user's programs: ours are known as ours; an
+    // identifier that names no process has no user to tell.
+    EXPECT_EQ(Drux::ProcessUser::Same, Drux::processUser(first).user);
+    EXPECT_EQ(Drux::ProcessUser::Unknown, Drux::processUser(0).user);
     EXPECT_EQ(1, VantrelProcessHelper_KillProcessByName(("/elsewhere/" + name).c_str()));
+    EXPECT_FALSE(logContains("Leaving process") || logContains("Could not check the user of process"));
     EXPECT_TRUE(ProcessTest::endsSoon(first));
     EXPECT_TRUE(ProcessTest::endsSoon(second));
     EXPECT_TRUE(Drux::processIsRunning(upper));

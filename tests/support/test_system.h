@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 
 #include "core/platform/socket.h"
@@ -16,6 +17,10 @@ bool runningUnderWine();
 // Whether this process has a child process (on POSIX a zombie included: the
 // library must reap what it started; on Windows a running one).
 bool hasChildProcesses();
+
+// The processor time (user and system, in milliseconds) that each thread of
+// this process has used so far, by the system's thread identifier.
+std::map<unsigned long, double> threadCpuMilliseconds();
 
 // Whether the thread (Drux::currentThreadId() of it) is blocked in a socket
 // receive now. Read from /proc on Linux; Windows shows no such thing to a

@@ -5,8 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "support/test_system.h"
@@ -18,6 +22,32 @@ bool runningUnderWine() { return false; }
 bool hasChildProcesses() {
     int status = 0;
     return ::waitpid(-1, &status, WNOHANG) != -1 || errno != ECHILD;
+}
+
+std::map<unsigned long, double> threadCpuMilliseconds() {
+    std::map<unsigned long, double> times;
+    const double tickMs = 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (tasks == nullptr) return times;
+    while (const dirent* entry = ::readdir(tasks)) {
+        if (entry->d_name[0] == '.') continue;
+        std::ifstream file(std::string("/proc/self/task/") + entry->d_name + "/stat");
+        std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        // Fields after the name, which ends with the last ')': the state is the
+        // third field, user and system time the 14th and 15th.
+        const size_t close = text.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(text.substr(close + 2));
+        std::string field;
+        double user = 0, system = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i == 14) user = std::atof(field.c_str());
+            if (i == 15) system = std::atof(field.c_str());
+        }
+        times[std::strtoul(entry->d_name, nullptr, 10)] = (user + system) * tickMs;
+    }
+    ::closedir(tasks);
+    return times;
 }
 
 bool threadBlockedInReceive(long threadId) {

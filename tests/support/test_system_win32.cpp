@@ -26,6 +26,31 @@ bool hasChildProcesses() {
     return found;
 }
 
+std::map<unsigned long, double> threadCpuMilliseconds() {
+    std::map<unsigned long, double> times;
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return times;
+    const DWORD self = ::GetCurrentProcessId();
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != self) continue;
+        const HANDLE thread = ::OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
+        if (thread == nullptr) continue;
+        FILETIME created, exited, kernel, user;
+        if (::GetThreadTimes(thread, &created, &exited, &kernel, &user)) {
+            auto ms = [](const FILETIME& t) {  // 100-nanosecond units
+                return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                           t.dwLowDateTime) / 10000.0;
+            };
+            times[entry.th32ThreadID] = ms(kernel) + ms(user);
+        }
+        ::CloseHandle(thread);
+    }
+    ::CloseHandle(snapshot);
+    return times;
+}
+
 bool threadBlockedInReceive(long) { return true; }
 
 bool sendPlain(Drux::SocketHandle socket, const std::string& bytes) {

@@ -1,11 +1,15 @@
-// The file system on POSIX: the current directory, our own executable, file
+// The file system on POSIX: full paths (folded by the shared rules), the
+// current directory, our own executable, file
 // attributes and deletion.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/platform/paths.h"
+#include "core/platform/platform.h"
 
 namespace Drux {
+
+bool fullPath(char* output, size_t outputSize, const char* path) { return foldedFullPath(output, outputSize, path); }
 
 bool currentDirectory(char* output, size_t outputSize) {
     if (output == nullptr || outputSize == 0) return false;

@@ -332,4 +332,29 @@ bool processExecutableName(ProcessId processId, char* name, size_t nameSize) {
     return true;
 }
 
+ProcessUserResult processUser(ProcessId processId) {
+    ProcessUserResult result;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%u/status", processId);
+    FILE* status = validProcessId(processId) ? std::fopen(path, "re") : nullptr;
+    if (status == nullptr) {
+        std::snprintf(result.detail, sizeof result.detail, "its status cannot be read");
+        return result;
+    }
+    // "Uid:\treal\teffective\tsaved\tfilesystem"
+    unsigned real = 0, effective = 0;
+    bool found = false;
+    char line[256];
+    while (!found && std::fgets(line, sizeof line, status) != nullptr)
+        found = std::sscanf(line, "Uid: %u %u", &real, &effective) == 2;
+    std::fclose(status);
+    if (!found) {
+        std::snprintf(result.detail, sizeof result.detail, "its status names no user");
+        return result;
+    }
+    result.user = effective == ::geteuid() ? ProcessUser::Same : ProcessUser::Other;
+    std::snprintf(result.detail, sizeof result.detail, "%u", effective);
+    return result;
+}
+
 }  // namespace Drux

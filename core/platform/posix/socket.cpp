@@ -142,6 +142,8 @@ bool socketShutdown(SocketHandle socket) { return ::shutdown(socket, SHUT_RDWR) 
 
 bool socketClose(SocketHandle socket) { return ::close(socket) == 0; }
 
+bool socketCloseAccepted(SocketHandle socket, uint32_t) { return socketClose(socket); }
+
 uint16_t socketLocalPort(SocketHandle socket) {
     sockaddr_in address{};
     socklen_t length = sizeof address;

@@ -1,10 +1,19 @@
-// Paths on Windows: the current directory, the module file name, file
-// attributes and deletion. Splitting, joining and absolute forms are shared.
+// Paths on Windows: full paths as the system resolves them, the current
+// directory, the module file name, file attributes and deletion. Splitting and
+// joining are shared.
 #include "core/platform/paths.h"
 
 #include "core/platform/win32/windows_headers.h"
 
 namespace Drux {
+
+bool fullPath(char* output, size_t outputSize, const char* path) {
+    if (output == nullptr || outputSize == 0 || path == nullptr) return false;
+    // The length needed (terminator included) when the buffer is too small,
+    // else the length written: a result that fits is shorter than the buffer.
+    const DWORD length = ::GetFullPathNameA(path, static_cast<DWORD>(outputSize), output, nullptr);
+    return length > 0 && length < outputSize;
+}
 
 bool currentDirectory(char* output, size_t outputSize) {
     if (output == nullptr || outputSize == 0) return false;

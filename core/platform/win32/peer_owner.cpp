@@ -8,7 +8,11 @@
 // way the owner cannot be told. A process that we may not even query is taken
 // for another user's (or the system's): a user's own processes grant that user
 // limited query access.
+//
+// The same comparison of token users answers whose a process is
+// (processUser of process.h), for the kills and waits by executable name.
 #include "core/platform/peer_owner.h"
+#include "core/platform/process.h"
 
 // clang-format off
 #include <winsock2.h>
@@ -64,7 +68,7 @@ private:
 
 // A process's user SID, copied into `sid` (SECURITY_MAX_SID_SIZE bytes).
 // Returns 0 on success, else the system's error code.
-DWORD processUser(HANDLE process, unsigned char* sid) {
+DWORD tokenUser(HANDLE process, unsigned char* sid) {
     Handle token(nullptr);
     if (!OpenProcessToken(process, TOKEN_QUERY, token.put())) return GetLastError();
     alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
@@ -129,13 +133,13 @@ PeerOwnerResult peerOwner(SocketHandle accepted) {
     if (pid == 0) return unknown("the system names no process for the peer's connection", 0);
 
     unsigned char ours[SECURITY_MAX_SID_SIZE];
-    const DWORD ownError = processUser(GetCurrentProcess(), ours);
+    const DWORD ownError = tokenUser(GetCurrentProcess(), ours);
     if (ownError != 0) return unknown("this process's user cannot be read", ownError);
 
     Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     const DWORD openError = process.get() == nullptr ? GetLastError() : 0;
     unsigned char theirs[SECURITY_MAX_SID_SIZE];
-    const DWORD peerError = openError != 0 ? openError : processUser(process.get(), theirs);
+    const DWORD peerError = openError != 0 ? openError : tokenUser(process.get(), theirs);
     if (peerError == ERROR_ACCESS_DENIED) {
         result.owner = PeerOwner::OtherUser;
         format(result.detail, sizeof result.detail, "(process %lu, closed to this user)", static_cast<unsigned long>(pid));
@@ -160,6 +164,44 @@ PeerOwnerResult peerOwner(SocketHandle accepted) {
         LocalFree(text);
     } else {
         format(result.detail, sizeof result.detail, "(process %lu)", static_cast<unsigned long>(pid));
+    }
+    return result;
+}
+
+ProcessUserResult processUser(ProcessId processId) {
+    ProcessUserResult result;
+    unsigned char ours[SECURITY_MAX_SID_SIZE];
+    const DWORD ownError = tokenUser(GetCurrentProcess(), ours);
+    if (ownError != 0) {
+        format(result.detail, sizeof result.detail, "this process's user cannot be read (error %lu)",
+               static_cast<unsigned long>(ownError));
+        return result;
+    }
+    // Identifier 0 names no process (the system's idle process at most).
+    Handle process(processId == 0 ? nullptr : OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    const DWORD openError = processId == 0 ? ERROR_INVALID_PARAMETER : process.get() == nullptr ? GetLastError() : 0;
+    unsigned char theirs[SECURITY_MAX_SID_SIZE];
+    const DWORD error = openError != 0 ? openError : tokenUser(process.get(), theirs);
+    if (error == ERROR_ACCESS_DENIED) {
+        // A user's own processes grant that user limited query access.
+        result.user = ProcessUser::Other;
+        format(result.detail, sizeof result.detail, "closed to this user");
+        return result;
+    }
+    if (error != 0) {
+        format(result.detail, sizeof result.detail, "its user cannot be read (error %lu)",
+               static_cast<unsigned long>(error));
+        return result;
+    }
+    if (EqualSid(ours, theirs)) {
+        result.user = ProcessUser::Same;
+        return result;
+    }
+    result.user = ProcessUser::Other;
+    char* text = nullptr;
+    if (ConvertSidToStringSidA(theirs, &text)) {
+        format(result.detail, sizeof result.detail, "%s", text);
+        LocalFree(text);
     }
     return result;
 }

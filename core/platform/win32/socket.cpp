@@ -9,9 +9,60 @@
 #include "core/platform/fault_injection.h"
 #include "core/platform/win32/interrupter_object.h"
 #include "core/platform/win32/windows_headers.h"
+// After <winsock2.h> and <windows.h>, which it needs.
+#include <iphlpapi.h>
 
 namespace Drux {
 namespace {
+
+// The most that one non-blocking send offers the system. A send of many
+// megabytes at once makes Winsock lock the whole buffer in memory, and it may
+// refuse that for want of buffer space (WSAENOBUFS) while select reports the
+// socket writable: a writer that waited for writability would spin. Offered
+// in pieces of this size, the bytes go as the peer reads them.
+constexpr size_t kLargestSend = 256 * 1024;
+// Below this a refusal for want of buffers is the system's own shortage, not
+// the size of the send.
+constexpr size_t kSmallestSend = 4 * 1024;
+// How long a writer yields when even a small send finds no buffer space, so
+// that its wait for writability, which select answers at once, cannot spin.
+constexpr DWORD kNoBuffersPauseMs = 1;
+
+// How often a close that waits for the peer's end looks at the connection.
+constexpr DWORD kPeerEndPollMs = 2;
+
+// The state (MIB_TCP_STATE_*) of the connection from `local` to `peer` in the
+// system's TCP table; 0 when it is not listed (gone), or the table cannot be read.
+DWORD connectionState(const sockaddr_in& local, const sockaddr_in& peer) {
+    std::vector<unsigned char> table;
+    ULONG size = 0;
+    DWORD status = ERROR_INSUFFICIENT_BUFFER;
+    // The table can grow between the call that sizes it and the one that fills it.
+    for (int tries = 0; tries < 8 && status == ERROR_INSUFFICIENT_BUFFER; ++tries) {
+        table.resize(size);
+        status = ::GetExtendedTcpTable(table.empty() ? nullptr : table.data(), &size, FALSE, AF_INET,
+                                       TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+    }
+    const size_t header = offsetof(MIB_TCPTABLE_OWNER_PID, table);
+    if (status != NO_ERROR || table.size() < header) return 0;
+    const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());
+    const size_t count = (table.size() - header) / sizeof(MIB_TCPROW_OWNER_PID);
+    for (size_t i = 0; i < rows->dwNumEntries && i < count; ++i) {
+        const MIB_TCPROW_OWNER_PID& row = rows->table[i];
+        // The ports sit in the low 16 bits, in network order like sin_port.
+        if (row.dwLocalAddr == local.sin_addr.s_addr && (row.dwLocalPort & 0xFFFF) == local.sin_port &&
+            row.dwRemoteAddr == peer.sin_addr.s_addr && (row.dwRemotePort & 0xFFFF) == peer.sin_port)
+            return row.dwState;
+    }
+    return 0;
+}
+
+// Whether the peer has ended its side of the connection (its end of the
+// stream arrived, or the connection is gone).
+bool peerHasEnded(DWORD state) {
+    return state != MIB_TCP_STATE_ESTAB && state != MIB_TCP_STATE_FIN_WAIT1 && state != MIB_TCP_STATE_FIN_WAIT2 &&
+           state != MIB_TCP_STATE_SYN_RCVD;
+}
 
 sockaddr_in loopback(uint16_t port) {
     sockaddr_in address{};
@@ -117,6 +168,35 @@ bool socketClose(SocketHandle socket) {
     return ::closesocket(socket) == 0;
 }
 
+bool socketCloseAccepted(SocketHandle socket, uint32_t waitMs) {
+    // The graceful close that Windows documents for exclusively bound ports:
+    // our end of the stream follows our last bytes, and the connection is
+    // closed once the peer has ended its side, so that nothing of it stays
+    // active. A shutdown that was made before (to wake a reader) is repeated
+    // harmlessly; its receiving side is why the peer's end is read from the
+    // TCP table rather than from a receive.
+    sockaddr_in local{}, peer{};
+    int localLength = sizeof local, peerLength = sizeof peer;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &localLength) == 0 &&
+        ::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0) {
+        ::shutdown(socket, SD_SEND);
+        const ULONGLONG deadline = ::GetTickCount64() + waitMs;
+        bool ended = peerHasEnded(connectionState(local, peer));
+        while (!ended && ::GetTickCount64() < deadline) {
+            ::Sleep(kPeerEndPollMs);
+            ended = peerHasEnded(connectionState(local, peer));
+        }
+        if (!ended) {
+            // A peer that has not ended its side in time (it stopped reading,
+            // or keeps its window closed) could hold the port for minutes:
+            // the connection is reset instead of lingering.
+            const LINGER abortive{1, 0};
+            ::setsockopt(socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
+        }
+    }
+    return ::closesocket(socket) == 0;
+}
+
 uint16_t socketLocalPort(SocketHandle socket) {
     sockaddr_in address{};
     int length = sizeof address;
@@ -145,30 +225,46 @@ IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count
     // A short send armed by a test cuts the gathered bytes to what it allows.
     size_t total = 0;
     for (size_t i = 0; i < count; ++i) total += parts[i].length;
-    size_t allowed = injectedSendLength(total);
+    size_t offered = injectedSendLength(total);
+    if (offered > kLargestSend) offered = kLargestSend;
     std::vector<WSABUF> buffers;
-    for (size_t i = 0; i < count && allowed > 0; ++i) {
-        if (parts[i].length == 0) continue;
-        const size_t length = parts[i].length < allowed ? parts[i].length : allowed;
-        buffers.push_back(WSABUF{static_cast<ULONG>(length), static_cast<char*>(const_cast<void*>(parts[i].data))});
-        allowed -= length;
-    }
-    if (buffers.empty()) return IoResult::Done;
-    DWORD bytes = 0;
-    int result;
-    do {
-        result = injectedFault(Fault::Interrupted)
-                     ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
-                     : ::WSASend(socket, buffers.data(), static_cast<DWORD>(buffers.size()), &bytes, 0, nullptr, nullptr);
-    } while (result == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
-    if (result == SOCKET_ERROR) {
-        // A large send on a non-blocking socket can also find no buffer space
-        // for the moment: like a full send buffer, that waits for writability.
+    for (;;) {
+        buffers.clear();
+        size_t allowed = offered;
+        for (size_t i = 0; i < count && allowed > 0; ++i) {
+            if (parts[i].length == 0) continue;
+            const size_t length = parts[i].length < allowed ? parts[i].length : allowed;
+            buffers.push_back(
+                WSABUF{static_cast<ULONG>(length), static_cast<char*>(const_cast<void*>(parts[i].data))});
+            allowed -= length;
+        }
+        if (buffers.empty()) return IoResult::Done;
+        DWORD bytes = 0;
+        int result;
+        do {
+            result = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
+                                                       : ::WSASend(socket, buffers.data(),
+                                                                   static_cast<DWORD>(buffers.size()), &bytes, 0,
+                                                                   nullptr, nullptr);
+        } while (result == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
+        if (result != SOCKET_ERROR) {
+            *sent = bytes;
+            return IoResult::Done;
+        }
         const int error = ::WSAGetLastError();
-        return error == WSAEWOULDBLOCK || error == WSAENOBUFS ? IoResult::WouldBlock : IoResult::Failed;
+        if (error == WSAEWOULDBLOCK) return IoResult::WouldBlock;
+        if (error != WSAENOBUFS) return IoResult::Failed;
+        // No buffer space for this much: offer less at once.
+        if (offered > kSmallestSend) {
+            offered /= 2;
+            continue;
+        }
+        // Not even for a little: the system is short of buffers. Report it as
+        // a full send buffer, after a pause that keeps the writer from spinning.
+        ::Sleep(kNoBuffersPauseMs);
+        ::WSASetLastError(WSAENOBUFS);
+        return IoResult::WouldBlock;
     }
-    *sent = bytes;
-    return IoResult::Done;
 }
 
 IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, size_t* received) {
