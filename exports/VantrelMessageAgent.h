@@ -24,8 +24,9 @@
  *
  * Delete first lets the outgoing queue drain to a peer that reads (within the
  * 3000 ms it waits for the agent's threads; what a peer that does not read
- * leaves queued is then dropped, with a warning), then shuts the connection
- * down, so every message that SendMessage accepted reaches a reading peer.
+ * leaves queued is then dropped, with a warning), then ends its sending side
+ * (the peer sees the end after the last byte), so every message that
+ * SendMessage accepted reaches a reading peer.
  *
  * Messages are handled one at a time, in arrival order: each one's REPLY
  * leaves before its callback runs, and the next one's REPLY only after that
@@ -61,7 +62,8 @@ VANTREL_API int32_t VantrelMessageAgent_SendMessage(VantrelMessageAgentHandle ag
 VANTREL_API int32_t VantrelMessageAgent_SetHeartbeatActive(VantrelMessageAgentHandle agent, int32_t active);
 VANTREL_API int32_t VantrelMessageAgent_GetHeartbeatActive(VantrelMessageAgentHandle agent, int32_t* active);
 VANTREL_API int32_t VantrelMessageAgent_GetIsRunning(VantrelMessageAgentHandle agent, int32_t* running);
-/* Stops the agent, lets its queue drain, shuts the connection down, ends its threads and stores NULL in *agent. */
+/* Stops the agent, lets its queue drain, ends its sending side (the peer sees the end), ends its threads and
+ * stores NULL in *agent. */
 VANTREL_API int32_t VantrelMessageAgent_Delete(VantrelMessageAgentHandle* agent);
 
 VANTREL_EXTERN_C_END

@@ -50,7 +50,6 @@ int32_t VantrelClient_Delete(VantrelClient** client) {
     // the descriptor itself is closed only after the agent's threads are gone,
     // so its number cannot be reused under a reader.
     if (deleted->agent != nullptr) VantrelMessageAgent_Delete(&deleted->agent);
-    Drux::socketShutdown(deleted->socket);
     if (!Drux::socketClose(deleted->socket)) {
         LogLastError("VantrelClient_Delete");
         Drux::LogWarning("Unable to close the client socket.\n");

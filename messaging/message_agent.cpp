@@ -210,8 +210,12 @@ VANTREL_API int32_t VantrelMessageAgent_Delete(VantrelMessageAgentHandle* agent)
                 Drux::LogWarning("SocketThread failed to shut down correctly.\n");
             if (Drux::waitForThread(deleted->heartbeatThread, waitMs) != Drux::kWaitObject0)
                 Drux::LogWarning("HeartbeatThread failed to shut down correctly.\n");
-            // Then the connection ends, whoever else holds a handle to it.
-            Drux::socketShutdown(core.socket.load());
+            // Then our side of the connection ends, whoever else holds a
+            // handle to it. Only the sending side: shutting receiving down
+            // would make Windows reset the connection at the first byte the
+            // peer still sends (a REPLY to our last message), and a reset may
+            // cost the peer what it has not read yet.
+            Drux::socketShutdownSending(core.socket.load());
         }
         // A thread still running keeps its own reference to the state.
         deleted->heartbeatThread.reset();

@@ -34,6 +34,9 @@ bool socketReceive(SocketHandle socket, void* buffer, size_t length, size_t* rec
 // Ends both directions so that a thread blocked in a receive wakes at once.
 // The descriptor stays allocated until socketClose.
 bool socketShutdown(SocketHandle socket);
+// Ends our sending side only (the peer reads to the end of what was sent,
+// then sees the end); receiving goes on until the close.
+bool socketShutdownSending(SocketHandle socket);
 bool socketClose(SocketHandle socket);
 // Closes a connection that a listening socket accepted so that nothing of it
 // stays active to keep the listening port from being bound again. Windows

@@ -140,6 +140,8 @@ bool socketReceive(SocketHandle socket, void* buffer, size_t length, size_t* rec
 
 bool socketShutdown(SocketHandle socket) { return ::shutdown(socket, SHUT_RDWR) == 0; }
 
+bool socketShutdownSending(SocketHandle socket) { return ::shutdown(socket, SHUT_WR) == 0; }
+
 bool socketClose(SocketHandle socket) { return ::close(socket) == 0; }
 
 bool socketCloseAccepted(SocketHandle socket, uint32_t) { return socketClose(socket); }

@@ -164,6 +164,8 @@ bool socketShutdown(SocketHandle socket) {
     return shut;
 }
 
+bool socketShutdownSending(SocketHandle socket) { return ::shutdown(socket, SD_SEND) == 0; }
+
 bool socketClose(SocketHandle socket) {
     return ::closesocket(socket) == 0;
 }
