@@ -33,7 +33,7 @@ void removeController(VantrelGameControllerStruct* controller) {
 // returns 0.
 template <typename Body>
 int32_t answerWithGameController(const char* exportName, int32_t* answer, Body&& body) {
-    return withGameController(exportName, [&](VantrelGameControllerStruct& controller) -> int32_t {
+    return Drux::withGameController(exportName, [&](VantrelGameControllerStruct& controller) -> int32_t {
         if (answer == nullptr) {
             Drux::LogErrorF(320, "%s needs a place for its answer.\n", exportName);
             return 0;
@@ -44,7 +44,7 @@ int32_t answerWithGameController(const char* exportName, int32_t* answer, Body&&
 
 }  // namespace
 
-VantrelGameControllerStruct* CurrentGameController() { return g_controller.load(); }
+VantrelGameControllerStruct* Drux::currentGameController() { return g_controller.load(); }
 
 VANTREL_API int32_t VantrelGameController_Init(const char* firstProcessName, const char* secondProcessName) {
     return Drux::guardExport(__func__, 0, [&]() -> int32_t {
@@ -65,7 +65,7 @@ VANTREL_API int32_t VantrelGameController_Init(const char* firstProcessName, con
 }
 
 VANTREL_API int32_t VantrelGameController_Start(int32_t port) {
-    return withGameController("VantrelGameController_Start", [&](VantrelGameControllerStruct& controller) -> int32_t {
+    return Drux::withGameController("VantrelGameController_Start", [&](VantrelGameControllerStruct& controller) -> int32_t {
         controller.lastHeardSeconds = Drux::tickSeconds();
         if (controller.client == nullptr) {
             Drux::LogError("VantrelGameController_Start: the controller has no client connection.\n");
@@ -76,14 +76,14 @@ VANTREL_API int32_t VantrelGameController_Start(int32_t port) {
 }
 
 VANTREL_API int32_t VantrelGameController_Remove(void) {
-    return withGameController("VantrelGameController_Remove", [](VantrelGameControllerStruct& controller) -> int32_t {
+    return Drux::withGameController("VantrelGameController_Remove", [](VantrelGameControllerStruct& controller) -> int32_t {
         removeController(&controller);
         return 1;
     });
 }
 
 VANTREL_API int32_t VantrelGameController_SetExitCallback(void* context, VantrelExitCallback callback) {
-    return withGameController("VantrelGameController_SetExitCallback",
+    return Drux::withGameController("VantrelGameController_SetExitCallback",
                               [&](VantrelGameControllerStruct& controller) -> int32_t {
                                   controller.exitCallbackContext = context;
                                   controller.exitCallback = callback;
@@ -93,7 +93,7 @@ VANTREL_API int32_t VantrelGameController_SetExitCallback(void* context, Vantrel
 
 VANTREL_API int32_t VantrelGameController_SetReceiveChatMessageCallback(void* context,
                                                                         VantrelChatMessageCallback callback) {
-    return withGameController("VantrelGameController_SetReceiveChatMessageCallback",
+    return Drux::withGameController("VantrelGameController_SetReceiveChatMessageCallback",
                               [&](VantrelGameControllerStruct& controller) -> int32_t {
                                   controller.chatCallbackContext = context;
                                   controller.chatCallback = callback;
@@ -102,7 +102,7 @@ VANTREL_API int32_t VantrelGameController_SetReceiveChatMessageCallback(void* co
 }
 
 VANTREL_API int32_t VantrelGameController_SetHeartbeatActive(int32_t active) {
-    return withGameController("VantrelGameController_SetHeartbeatActive",
+    return Drux::withGameController("VantrelGameController_SetHeartbeatActive",
                               [&](VantrelGameControllerStruct& controller) -> int32_t {
                                   if (controller.client == nullptr) return 1;
                                   VantrelMessageAgent_SetHeartbeatActive(controller.client->agent, active);
@@ -121,7 +121,7 @@ VANTREL_API int32_t VantrelGameController_GetHeartbeatActive(int32_t* active) {
 }
 
 VANTREL_API int32_t VantrelGameController_KillProcesses(void) {
-    return withGameController("VantrelGameController_KillProcesses",
+    return Drux::withGameController("VantrelGameController_KillProcesses",
                               [](VantrelGameControllerStruct& controller) -> int32_t {
                                   VantrelProcessHelper_KillProcessByName(controller.secondProcessName);
                                   VantrelProcessHelper_KillProcessByName(controller.firstProcessName);

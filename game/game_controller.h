@@ -22,7 +22,9 @@ struct VantrelGameControllerStruct {
 };
 
 // The current controller, or null before Init and after Remove.
-VantrelGameControllerStruct* CurrentGameController();
+namespace Drux {
+VantrelGameControllerStruct* currentGameController();
+}  // namespace Drux
 
 // Receives every message from the launcher side on the connection's reading thread.
 int32_t OnGameClientMessage(void* userData, int32_t messageType, const char* payload);
@@ -31,10 +33,11 @@ int32_t CallExitCallback();
 
 // Runs an export's body with the current controller, guarded; without a
 // controller logs the not-initialised line and returns 0.
+namespace Drux {
 template <typename Body>
 int32_t withGameController(const char* exportName, Body&& body) {
     return Drux::guardExport(exportName, 0, [&]() -> int32_t {
-        VantrelGameControllerStruct* controller = CurrentGameController();
+        VantrelGameControllerStruct* controller = Drux::currentGameController();
         if (controller == nullptr) {
             Drux::LogError("VantrelGameControllerStruct is not yet initialized.\n");
             return 0;
@@ -42,3 +45,4 @@ int32_t withGameController(const char* exportName, Body&& body) {
         return body(*controller);
     });
 }
+}  // namespace Drux

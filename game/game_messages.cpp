@@ -17,7 +17,7 @@ int32_t sendToLauncher(VantrelGameControllerStruct& controller, int32_t messageT
 // The exports that tell the launcher side one thing about the game: a message
 // of that type without a payload; the send's result is the export's.
 int32_t sendNotice(const char* exportName, int32_t messageType) {
-    return withGameController(exportName, [messageType](VantrelGameControllerStruct& controller) {
+    return Drux::withGameController(exportName, [messageType](VantrelGameControllerStruct& controller) {
         return sendToLauncher(controller, messageType, nullptr);
     });
 }
@@ -25,7 +25,7 @@ int32_t sendNotice(const char* exportName, int32_t messageType) {
 }  // namespace
 
 int32_t CallExitCallback() {
-    VantrelGameControllerStruct* controller = CurrentGameController();
+    VantrelGameControllerStruct* controller = Drux::currentGameController();
     VantrelExitCallback callback = controller != nullptr ? controller->exitCallback.load() : nullptr;
     if (callback != nullptr)
         callback(controller->exitCallbackContext.load());
@@ -35,7 +35,7 @@ int32_t CallExitCallback() {
 }
 
 int32_t OnGameClientMessage(void*, int32_t messageType, const char* payload) {
-    VantrelGameControllerStruct* controller = CurrentGameController();
+    VantrelGameControllerStruct* controller = Drux::currentGameController();
     if (controller == nullptr) return 1;
     switch (messageType) {
         case VANTRELMESSAGETYPE_CLOSE:
@@ -56,7 +56,7 @@ int32_t OnGameClientMessage(void*, int32_t messageType, const char* payload) {
 }
 
 VANTREL_API int32_t VantrelGameController_SendChatMessage(const char* text) {
-    return withGameController("VantrelGameController_SendChatMessage",
+    return Drux::withGameController("VantrelGameController_SendChatMessage",
                               [&](VantrelGameControllerStruct& controller) -> int32_t {
                                   sendToLauncher(controller, VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, text);
                                   return 1;

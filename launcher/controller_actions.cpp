@@ -9,29 +9,29 @@
 namespace {
 
 void relay(VantrelServerHandle VantrelServerControllerStruct::*server, int32_t messageType, const char* payload) {
-    VantrelServerControllerStruct* controller = CurrentController();
+    VantrelServerControllerStruct* controller = Drux::currentController();
     if (controller == nullptr || ControllerWaits::interrupted()) return;
     VantrelServer_SendMessageToAllClients(controller->*server, messageType, payload);
 }
 
 }  // namespace
 
-void RelayToAirClient(int32_t messageType, const char* payload) {
+void Drux::relayToAirClient(int32_t messageType, const char* payload) {
     relay(&VantrelServerControllerStruct::airServer, messageType, payload);
 }
 
-void RelayToGame(int32_t messageType, const char* payload) {
+void Drux::relayToGame(int32_t messageType, const char* payload) {
     relay(&VantrelServerControllerStruct::gameServer, messageType, payload);
 }
 
-void StopProcessWithGrace(int32_t processType, uint32_t graceMs) {
+void Drux::stopProcessWithGrace(int32_t processType, uint32_t graceMs) {
     if (ControllerWaits::interrupted()) return;
     VantrelProcessHelper_StopProcess(processType, graceMs);
 }
 
-void EndRunAfterFailure() {
+void Drux::endRunAfterFailure() {
     const uint32_t grace = Drux::figures().stopGraceMs;
-    StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, grace);
-    StopProcessWithGrace(VANTRELPROCESSTYPE_AIR, grace);
-    CallControllerExitCallback();
+    Drux::stopProcessWithGrace(VANTRELPROCESSTYPE_GAME, grace);
+    Drux::stopProcessWithGrace(VANTRELPROCESSTYPE_AIR, grace);
+    Drux::callControllerExitCallback();
 }

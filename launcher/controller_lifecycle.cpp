@@ -23,7 +23,7 @@ namespace {
 boost::shared_ptr<Drux::SharedMutex> g_controllerSharedMutex;
 
 VantrelServerHandle DefaultBroadcastServer() {
-    VantrelServerControllerStruct* controller = CurrentController();
+    VantrelServerControllerStruct* controller = Drux::currentController();
     return controller != nullptr ? controller->airServer : nullptr;
 }
 
@@ -31,7 +31,7 @@ VantrelServerHandle DefaultBroadcastServer() {
 // (by executable file name), so that nothing of an earlier run is left when
 // the servers start listening.
 void KillStaleProcesses() {
-    const VantrelProcessHelperState* helper = ProcessHelperState();
+    const VantrelProcessHelperState* helper = Drux::processHelperState();
     if (helper == nullptr) return;
     for (int32_t type : {VANTRELPROCESSTYPE_GAME, VANTRELPROCESSTYPE_AIR, VANTRELPROCESSTYPE_LAUNCHER})
         VantrelProcessHelper_KillProcessByName(helper->path(type).text);
@@ -65,7 +65,7 @@ void removeController(VantrelServerControllerStruct* controller) {
     VantrelServer_Delete(&airServer);
     VantrelServer_Delete(&gameServer);
 
-    SetCurrentController(nullptr);
+    Drux::setCurrentController(nullptr);
     if (ControllerWaits::WaitForHandlers(bound)) {
         VantrelProcessHelper_Remove();
         delete controller;
@@ -93,7 +93,7 @@ VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32
         if (ControllerWaits::RefusedInsideCallback("VantrelServerController_Init")) return 0;
         // A second Init replaces the controller: the old one is removed first,
         // so its ports are free again and nothing of it is left running here.
-        if (VantrelServerControllerStruct* previous = CurrentController()) {
+        if (VantrelServerControllerStruct* previous = Drux::currentController()) {
             Drux::LogWarning("A controller already exists; it is removed before the new one is created.\n");
             removeController(previous);
         }
@@ -109,7 +109,7 @@ VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32
         controller->errorCallback = errorCallback;
         controller->patchSupportTable = patchSupportTable;
         ControllerWaits::resume();
-        SetCurrentController(controller);
+        Drux::setCurrentController(controller);
         Drux::setDefaultBroadcastServerProvider(&DefaultBroadcastServer);
 
         createServer(&controller->launcherServer, &OnLauncherServerMessage);
@@ -133,7 +133,7 @@ VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32
 }
 
 VANTREL_API int32_t VantrelServerController_Remove(void) {
-    return withController(__func__, [](VantrelServerControllerStruct* controller) {
+    return Drux::withController(__func__, [](VantrelServerControllerStruct* controller) {
         if (ControllerWaits::RefusedInsideCallback("VantrelServerController_Remove")) return 0;
         removeController(controller);
         return 1;

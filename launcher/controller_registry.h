@@ -6,19 +6,25 @@
 #include "core/export_guard.h"
 #include "launcher/server_controller.h"
 
-void SetCurrentController(VantrelServerControllerStruct* controller);
+namespace Drux {
+void setCurrentController(VantrelServerControllerStruct* controller);
+}  // namespace Drux
 
 // The current controller; without one, logs ERROR
 // "VantrelServerControllerStruct is not yet initialized.\n" and returns null.
-VantrelServerControllerStruct* ControllerOrLogError();
+namespace Drux {
+VantrelServerControllerStruct* controllerOrLogError();
+}  // namespace Drux
 
 // Runs an export's body with the current controller, guarded; without a
 // controller logs the not-initialised line and returns 0.
+namespace Drux {
 template <typename Body>
 int32_t withController(const char* exportName, Body&& body) {
     return Drux::guardExport(exportName, 0, [&]() -> int32_t {
-        VantrelServerControllerStruct* controller = ControllerOrLogError();
+        VantrelServerControllerStruct* controller = Drux::controllerOrLogError();
         if (controller == nullptr) return 0;
         return body(controller);
     });
 }
+}  // namespace Drux

@@ -34,7 +34,7 @@ uint32_t nextGameStart() {
 
 }  // namespace
 
-int32_t StartWatchedGame(VantrelServerControllerStruct* controller, const char* commandLine) {
+int32_t Drux::startWatchedGame(VantrelServerControllerStruct* controller, const char* commandLine) {
     // The previous game is let go first, so that a poll meanwhile cannot take
     // its announced end for this game's.
     controller->watchedGameStart = 0;
@@ -45,7 +45,7 @@ int32_t StartWatchedGame(VantrelServerControllerStruct* controller, const char* 
     return VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, commandLine);
 }
 
-GameWaitResult WaitWhileGameRuns() {
+GameWaitResult Drux::waitWhileGameRuns() {
     const Drux::Figures& figures = Drux::figures();
     bool running = gameIsRunning();
     for (uint32_t polls = 0; running && polls < figures.gameRunningPollCount; ++polls) {
@@ -57,8 +57,8 @@ GameWaitResult WaitWhileGameRuns() {
 }
 
 void StartGameProcess(const char* startArguments, const GamePathChange& pathChange) {
-    VantrelServerControllerStruct* controller = CurrentController();
-    const VantrelProcessHelperState* helper = ProcessHelperState();
+    VantrelServerControllerStruct* controller = Drux::currentController();
+    const VantrelProcessHelperState* helper = Drux::processHelperState();
     if (controller == nullptr || helper == nullptr) return;
     const char* arguments = startArguments != nullptr ? startArguments : "";
 
@@ -71,7 +71,7 @@ void StartGameProcess(const char* startArguments, const GamePathChange& pathChan
     // being started for a silent one.
     controller->gameHeartbeatTime = Drux::tickSeconds();
 
-    switch (WaitWhileGameRuns()) {
+    switch (Drux::waitWhileGameRuns()) {
         case GameWaitResult::Interrupted:
             return;
         case GameWaitResult::StillRunning:
@@ -86,10 +86,10 @@ void StartGameProcess(const char* startArguments, const GamePathChange& pathChan
     else
         SetGamePath(pathChange.path);
 
-    if (StartWatchedGame(controller, commandLine.data()) != 1) {
+    if (Drux::startWatchedGame(controller, commandLine.data()) != 1) {
         if (ControllerWaits::interrupted()) return;
         ReportControllerError(VANTRELERRORTYPE_GAMEPROCESSSTART, "Unable to start game.\n");
-        EndRunAfterFailure();
+        Drux::endRunAfterFailure();
     }
 }
 

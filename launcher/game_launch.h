@@ -17,7 +17,9 @@ enum class GameWaitResult { Ended, StillRunning, Interrupted };
 // While the game started earlier still runs, polls it again every
 // gameRunningPollMs, at most gameRunningPollCount times. Interrupted when the
 // controller is being removed.
-GameWaitResult WaitWhileGameRuns();
+namespace Drux {
+GameWaitResult waitWhileGameRuns();
+}  // namespace Drux
 
 struct VantrelServerControllerStruct;
 
@@ -26,7 +28,9 @@ struct VantrelServerControllerStruct;
 // and from the moment its process exists the supervision reports this game if
 // it ends unannounced. The game path must have been set (which forgets the
 // previous game's process). The process helper's result.
-int32_t StartWatchedGame(VantrelServerControllerStruct* controller, const char* commandLine);
+namespace Drux {
+int32_t startWatchedGame(VantrelServerControllerStruct* controller, const char* commandLine);
+}  // namespace Drux
 
 // Stamps the game's sign of life, waits for an earlier game to end, applies the
 // path change and starts the game with the command line

@@ -21,8 +21,8 @@ constexpr size_t kPlayTextSize = 104;
 }  // namespace
 
 void StartPreloadGame(const char* payload) {
-    VantrelServerControllerStruct* controller = CurrentController();
-    if (controller == nullptr || ProcessHelperState() == nullptr) return;
+    VantrelServerControllerStruct* controller = Drux::currentController();
+    if (controller == nullptr || Drux::processHelperState() == nullptr) return;
     const char* text = payload != nullptr ? payload : "";
 
     const std::string commandLine =
@@ -32,7 +32,7 @@ void StartPreloadGame(const char* payload) {
     // silence is counted from its start, as for the ordinary start, and a game
     // that still runs is waited for rather than left unwatched.
     controller->gameHeartbeatTime = Drux::tickSeconds();
-    switch (WaitWhileGameRuns()) {
+    switch (Drux::waitWhileGameRuns()) {
         case GameWaitResult::Interrupted:
             return;
         case GameWaitResult::StillRunning:
@@ -47,12 +47,12 @@ void StartPreloadGame(const char* payload) {
     ResetGamePathToDefault();
     // The outcome is logged by the process helper; nothing is reported here.
     // A preloaded game that dies unannounced is a crash like any other game's.
-    StartWatchedGame(controller, commandLine.data());
+    Drux::startWatchedGame(controller, commandLine.data());
 }
 
 void SendCredentialsToPreloadedGame(VantrelServerHandle server, int32_t messageType, const char* payload) {
-    VantrelServerControllerStruct* controller = CurrentController();
-    const VantrelProcessHelperState* helper = ProcessHelperState();
+    VantrelServerControllerStruct* controller = Drux::currentController();
+    const VantrelProcessHelperState* helper = Drux::processHelperState();
     if (controller == nullptr || helper == nullptr) return;
     const char* text = payload != nullptr ? payload : "";
 

@@ -22,11 +22,11 @@ namespace {
 // programs get the long grace to end by themselves, then the host is told.
 void closeRun(VantrelServerControllerStruct* controller) {
     controller->isStarted = 0;
-    RelayToGame(VANTRELMESSAGETYPE_CLOSE, nullptr);
+    Drux::relayToGame(VANTRELMESSAGETYPE_CLOSE, nullptr);
     const uint32_t grace = Drux::figures().closeStopGraceMs;
-    StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, grace);
-    StopProcessWithGrace(VANTRELPROCESSTYPE_AIR, grace);
-    CallControllerExitCallback();
+    Drux::stopProcessWithGrace(VANTRELPROCESSTYPE_GAME, grace);
+    Drux::stopProcessWithGrace(VANTRELPROCESSTYPE_AIR, grace);
+    Drux::callControllerExitCallback();
 }
 
 // The game announced its end (STOPPED or ABANDONED): it is given time to exit,
@@ -34,12 +34,12 @@ void closeRun(VantrelServerControllerStruct* controller) {
 void endGame(VantrelServerControllerStruct* controller, int32_t messageType) {
     // First, so that the supervision does not take this end for a crash.
     controller->gameEndReported = 1;
-    const VantrelProcessHelperState* helper = ProcessHelperState();
+    const VantrelProcessHelperState* helper = Drux::processHelperState();
     if (helper == nullptr || ControllerWaits::interrupted()) return;
     const ProcessPath gamePath = helper->path(VANTRELPROCESSTYPE_GAME);
     if (WaitForProcessExitByName(gamePath.text) == 0 && !ControllerWaits::interrupted())
         VantrelProcessHelper_KillProcess(VANTRELPROCESSTYPE_GAME);
-    RelayToAirClient(messageType, nullptr);
+    Drux::relayToAirClient(messageType, nullptr);
 }
 
 // What one server does with a message of a live controller's connection.
@@ -50,10 +50,10 @@ using Route = void (*)(VantrelServerControllerStruct* controller, int32_t messag
 // whichever server it belongs to. Always answers 1.
 int32_t handleMessage(Route route, int32_t messageType, const char* payload) {
     const ControllerWaits::HandlerScope handler;
-    VantrelServerControllerStruct* controller = CurrentController();
+    VantrelServerControllerStruct* controller = Drux::currentController();
     if (controller == nullptr || ControllerWaits::interrupted()) return 1;
     if (messageType == VANTRELMESSAGETYPE_INVALID)
-        EndRunAfterFailure();
+        Drux::endRunAfterFailure();
     else
         route(controller, messageType, payload);
     return 1;
@@ -75,7 +75,7 @@ void routeAirMessage(VantrelServerControllerStruct* controller, int32_t messageT
             controller->airHeartbeatTime = Drux::tickSeconds();
             break;
         case VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME:
-            RelayToGame(messageType, payload);
+            Drux::relayToGame(messageType, payload);
             break;
         case VANTRELMESSAGETYPE_GAMECLIENT_CREATE_VERSION:
             StartGameForVersion(payload);
@@ -92,7 +92,7 @@ void routeAirMessage(VantrelServerControllerStruct* controller, int32_t messageT
         case VANTRELMESSAGETYPE_KILL_GAMECLIENT_PROCESS:
             // The next poll finds the game gone and reports it as crashed: that
             // report is how the AIR client learns the kill has taken effect.
-            StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, Drux::figures().stopGraceMs);
+            Drux::stopProcessWithGrace(VANTRELPROCESSTYPE_GAME, Drux::figures().stopGraceMs);
             break;
         default:
             // The version requests; the rest (STOPPED, CRASHED, REPLY,
@@ -100,8 +100,8 @@ void routeAirMessage(VantrelServerControllerStruct* controller, int32_t messageT
             // CONNECTED_TO_SERVER, CHATMESSAGE_FROM_GAME, PLAY_REPLAY,
             // INITIAL_PRELOAD_COMPLETE, UPDATE_PLAYER_CONNECTION,
             // GAME_LOADING_COMPLETE) are the game's messages, not the AIR
-            // client's, and HandlePatchRequest leaves them alone.
-            HandlePatchRequest(messageType, payload);
+            // client's, and Drux::handlePatchRequest leaves them alone.
+            Drux::handlePatchRequest(messageType, payload);
             break;
     }
 }
@@ -120,11 +120,11 @@ void routeGameMessage(VantrelServerControllerStruct* controller, int32_t message
         case VANTRELMESSAGETYPE_GAMECLIENT_CONNECTED_TO_SERVER:
         case VANTRELMESSAGETYPE_GAMECLIENT_INITIAL_PRELOAD_COMPLETE:
         case VANTRELMESSAGETYPE_GAMECLIENT_GAME_LOADING_COMPLETE:
-            RelayToAirClient(messageType, nullptr);
+            Drux::relayToAirClient(messageType, nullptr);
             break;
         case VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME:
         case VANTRELMESSAGETYPE_GAMECLIENT_UPDATE_PLAYER_CONNECTION:
-            RelayToAirClient(messageType, payload);
+            Drux::relayToAirClient(messageType, payload);
             break;
         default:
             // CREATE, CRASHED, CLOSE, CHATMESSAGE_TO_GAME and the AIR client's

@@ -116,7 +116,7 @@ int32_t LoadPatchSupport() {
         return complete ? 1 : 0;
     }
 
-    const VantrelServerControllerStruct* controller = CurrentController();
+    const VantrelServerControllerStruct* controller = Drux::currentController();
     const PatchFunctionTable* table = controller != nullptr ? controller->patchSupportTable : nullptr;
     if (table != nullptr) {
         Drux::LogInfo("Using VOLP back patching support.\n");

@@ -34,7 +34,9 @@ int32_t PatchBridge_InstalledGameVersionSize(char* buffer);
 // 25) go to their bridge operation; progress requests (16, 19, 23, 26) and
 // queries (27, 35, 36, 37) are answered on the AIR server with the same type.
 // Returns 1 when the type is one of these, 0 otherwise (nothing done).
-int32_t HandlePatchRequest(int32_t messageType, const char* payload);
+namespace Drux {
+int32_t handlePatchRequest(int32_t messageType, const char* payload);
+}  // namespace Drux
 
 namespace Drux::testing {
 // Forgets the outcome of the first load, so a test can load again. The shipped

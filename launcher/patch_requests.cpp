@@ -12,7 +12,7 @@
 namespace {
 
 void sendToAirClients(int32_t messageType, const char* text) {
-    const VantrelServerControllerStruct* controller = CurrentController();
+    const VantrelServerControllerStruct* controller = Drux::currentController();
     if (controller == nullptr || controller->airServer == nullptr) return;
     VantrelServer_SendMessageToAllClients(controller->airServer, messageType, text);
 }
@@ -34,7 +34,7 @@ constexpr char kNoVersions[] = "[]";
 
 }  // namespace
 
-int32_t HandlePatchRequest(int32_t messageType, const char* payload) {
+int32_t Drux::handlePatchRequest(int32_t messageType, const char* payload) {
     switch (messageType) {
     case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_VERSION:
         PatchBridge_InstallGameVersion(payload);

@@ -18,21 +18,21 @@ std::atomic<VantrelServerControllerStruct*> g_currentController{nullptr};
 
 }  // namespace
 
-VantrelServerControllerStruct* CurrentController() { return g_currentController.load(std::memory_order_acquire); }
+VantrelServerControllerStruct* Drux::currentController() { return g_currentController.load(std::memory_order_acquire); }
 
-void SetCurrentController(VantrelServerControllerStruct* controller) {
+void Drux::setCurrentController(VantrelServerControllerStruct* controller) {
     g_currentController.store(controller, std::memory_order_release);
 }
 
-VantrelServerControllerStruct* ControllerOrLogError() {
-    VantrelServerControllerStruct* controller = CurrentController();
+VantrelServerControllerStruct* Drux::controllerOrLogError() {
+    VantrelServerControllerStruct* controller = Drux::currentController();
     if (controller == nullptr) Drux::LogError("VantrelServerControllerStruct is not yet initialized.\n");
     return controller;
 }
 
 void ReportControllerError(int32_t errorType, const char* text) {
     Drux::LogError(text);
-    VantrelServerControllerStruct* controller = CurrentController();
+    VantrelServerControllerStruct* controller = Drux::currentController();
     if (controller == nullptr || ControllerWaits::interrupted()) return;
     const VantrelErrorMessageCallback callback = controller->errorCallback.load();
     if (callback == nullptr) return;
@@ -40,8 +40,8 @@ void ReportControllerError(int32_t errorType, const char* text) {
     callback(controller->errorCallbackContext.load(), errorType, text);
 }
 
-void CallControllerExitCallback() {
-    VantrelServerControllerStruct* controller = CurrentController();
+void Drux::callControllerExitCallback() {
+    VantrelServerControllerStruct* controller = Drux::currentController();
     if (controller == nullptr || ControllerWaits::interrupted()) return;
     const VantrelExitCallback callback = controller->exitCallback.load();
     if (callback == nullptr) return;
@@ -52,7 +52,7 @@ void CallControllerExitCallback() {
 extern "C" {
 
 VANTREL_API int32_t VantrelServerController_Stop(void) {
-    return withController(__func__, [](VantrelServerControllerStruct* controller) {
+    return Drux::withController(__func__, [](VantrelServerControllerStruct* controller) {
         StartInterruption::interrupt(controller);
         return 1;
     });
@@ -60,21 +60,21 @@ VANTREL_API int32_t VantrelServerController_Stop(void) {
 
 VANTREL_API int32_t VantrelServerController_RegisterHwnd(void* windowHandle) {
     return Drux::guardExport(__func__, 0, [windowHandle] {
-        SetRegisteredHwnd(windowHandle);
+        Drux::setRegisteredHwnd(windowHandle);
         return 1;
     });
 }
 
 VANTREL_API VantrelServerHandle VantrelServerController_GetAirServerHandle(void) {
     return Drux::guardExport(__func__, VantrelServerHandle(nullptr), [] {
-        VantrelServerControllerStruct* controller = CurrentController();
+        VantrelServerControllerStruct* controller = Drux::currentController();
         return controller != nullptr ? controller->airServer : VantrelServerHandle(nullptr);
     });
 }
 
 VANTREL_API int32_t VantrelServerController_SetErrorMessageCallback(void* context,
                                                                     VantrelErrorMessageCallback callback) {
-    return withController(__func__, [context, callback](VantrelServerControllerStruct* controller) {
+    return Drux::withController(__func__, [context, callback](VantrelServerControllerStruct* controller) {
         controller->errorCallbackContext = context;
         controller->errorCallback = callback;
         return 1;
@@ -82,7 +82,7 @@ VANTREL_API int32_t VantrelServerController_SetErrorMessageCallback(void* contex
 }
 
 VANTREL_API int32_t VantrelServerController_SetExitCallback(void* context, VantrelExitCallback callback) {
-    return withController(__func__, [context, callback](VantrelServerControllerStruct* controller) {
+    return Drux::withController(__func__, [context, callback](VantrelServerControllerStruct* controller) {
         controller->exitCallbackContext = context;
         controller->exitCallback = callback;
         return 1;
@@ -90,8 +90,8 @@ VANTREL_API int32_t VantrelServerController_SetExitCallback(void* context, Vantr
 }
 
 VANTREL_API int32_t VantrelServerController_VerifyAllNeededFilesExist(void) {
-    return withController(__func__, [](VantrelServerControllerStruct*) {
-        const VantrelProcessHelperState* helper = ProcessHelperStateOrLogError();
+    return Drux::withController(__func__, [](VantrelServerControllerStruct*) {
+        const VantrelProcessHelperState* helper = Drux::processHelperStateOrLogError();
         if (helper == nullptr) return 0;
         // All three run, so that each missing file has its own line.
         const int32_t launcherFound = FileExists(helper->path(VANTRELPROCESSTYPE_LAUNCHER).text);

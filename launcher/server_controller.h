@@ -30,10 +30,14 @@ struct VantrelServerControllerStruct {
 };
 
 // The current controller, or null before Init and after Remove.
-VantrelServerControllerStruct* CurrentController();
+namespace Drux {
+VantrelServerControllerStruct* currentController();
+}  // namespace Drux
 
 // Logs ERROR with the text as given, then calls the host's error callback.
 // The controller must exist.
 void ReportControllerError(int32_t errorType, const char* text);
 // Calls the exit callback with its context, if one is set.
-void CallControllerExitCallback();
+namespace Drux {
+void callControllerExitCallback();
+}  // namespace Drux

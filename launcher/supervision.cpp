@@ -27,7 +27,7 @@ bool isRunning(int32_t processType) {
 
 // Whether the game started last has a process (its start has got that far).
 bool gameProcessRecorded() {
-    const VantrelProcessHelperState* helper = ProcessHelperState();
+    const VantrelProcessHelperState* helper = Drux::processHelperState();
     return helper != nullptr && helper->gameProcessId.load() != 0;
 }
 
@@ -36,7 +36,7 @@ bool gameProcessRecorded() {
 extern "C" {
 
 VANTREL_API int32_t VantrelServerController_ProcessEvents(void) {
-    return withController(__func__, [](VantrelServerControllerStruct* controller) {
+    return Drux::withController(__func__, [](VantrelServerControllerStruct* controller) {
         if (controller->isStarted != 1) return 1;
 
         const uint32_t now = Drux::tickSeconds();
@@ -53,18 +53,18 @@ VANTREL_API int32_t VantrelServerController_ProcessEvents(void) {
             if (isStale(now, controller->airHeartbeatTime)) {
                 if (!gameRunning)
                     ReportControllerError(VANTRELERRORTYPE_AIRHEARTBEAT, "Contact with Air lost  version 1.\n");
-                StopProcessWithGrace(VANTRELPROCESSTYPE_AIR, grace);
-                CallControllerExitCallback();
+                Drux::stopProcessWithGrace(VANTRELPROCESSTYPE_AIR, grace);
+                Drux::callControllerExitCallback();
             }
         } else {
             if (!gameRunning)
                 ReportControllerError(VANTRELERRORTYPE_AIRHEARTBEAT, "Contact with Air lost version 2.\n");
-            StopProcessWithGrace(VANTRELPROCESSTYPE_AIR, grace);
-            CallControllerExitCallback();
+            Drux::stopProcessWithGrace(VANTRELPROCESSTYPE_AIR, grace);
+            Drux::callControllerExitCallback();
         }
 
         if (gameRunning) {
-            if (isStale(now, controller->gameHeartbeatTime)) StopProcessWithGrace(VANTRELPROCESSTYPE_GAME, grace);
+            if (isStale(now, controller->gameHeartbeatTime)) Drux::stopProcessWithGrace(VANTRELPROCESSTYPE_GAME, grace);
         } else if (watchedGame != 0 && gameLaunched) {
             // A game that the launcher started is gone. Whether a poll saw it
             // running does not matter: most games that crash do so while
@@ -78,7 +78,7 @@ VANTREL_API int32_t VantrelServerController_ProcessEvents(void) {
             const bool announced = controller->gameEndReported != 0;
             uint32_t expected = watchedGame;
             if (controller->watchedGameStart.compare_exchange_strong(expected, 0) && !announced)
-                RelayToAirClient(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED, nullptr);
+                Drux::relayToAirClient(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED, nullptr);
         }
         controller->gameWasRunning = gameRunning ? 1 : 0;
         return 1;
@@ -87,9 +87,9 @@ VANTREL_API int32_t VantrelServerController_ProcessEvents(void) {
 
 VANTREL_API void VantrelServerController_CheckGameTerminationState(void) {
     Drux::guardExport(__func__, 0, [] {
-        const VantrelServerControllerStruct* controller = CurrentController();
+        const VantrelServerControllerStruct* controller = Drux::currentController();
         if (controller == nullptr || controller->gameEndReported != 0) return 0;
-        const VantrelProcessHelperState* helper = ProcessHelperState();
+        const VantrelProcessHelperState* helper = Drux::processHelperState();
         if (helper == nullptr) return 0;
         const ProcessPath gamePath = helper->path(VANTRELPROCESSTYPE_GAME);
         if (gamePath.text[0] == '\0') return 0;
@@ -100,7 +100,7 @@ VANTREL_API void VantrelServerController_CheckGameTerminationState(void) {
             return 0;
         char gameDirectory[Drux::kMaxPath] = {};
         Drux::makePath(gameDirectory, sizeof gameDirectory, drive, directory);
-        RelayToAirClient(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED, gameDirectory);
+        Drux::relayToAirClient(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED, gameDirectory);
         return 1;
     });
 }

@@ -151,7 +151,7 @@ VANTREL_API int32_t VantrelServer_Start(VantrelServerHandle server, int32_t port
         server->isRunning.store(1);
         // The reaper first: an accept thread that could not start is simply
         // not there, while the reaper can be woken and waited for.
-        server->reaperThread = startServerThread(VantrelServer_ReaperThread, *server);
+        server->reaperThread = startServerThread(Drux::serverReaperThread, *server);
         if (server->reaperThread) server->acceptThread = startServerThread(VantrelServer_AcceptThread, *server);
         if (!server->acceptThread) {
             LogLastError("VantrelServer_Start");

@@ -83,7 +83,7 @@ void VantrelServer_AddClient(const boost::shared_ptr<VantrelServer>& server, Dru
     }
 }
 
-uint32_t VantrelServer_ReaperThread(void* argument) {
+uint32_t Drux::serverReaperThread(void* argument) {
     const std::unique_ptr<boost::shared_ptr<VantrelServer>> holder(
         static_cast<boost::shared_ptr<VantrelServer>*>(argument));
     VantrelServer& server = **holder;

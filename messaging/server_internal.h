@@ -101,7 +101,9 @@ struct VantrelServer {
 };
 
 uint32_t VantrelServer_AcceptThread(void* server);
-uint32_t VantrelServer_ReaperThread(void* server);
+namespace Drux {
+uint32_t serverReaperThread(void* server);
+}  // namespace Drux
 void VantrelServer_AddClient(const boost::shared_ptr<VantrelServer>& server, Drux::SocketHandle socket);
 
 namespace Drux {

@@ -101,7 +101,7 @@ long FindLastSubstring(const char* text, const char* searched) {
 }
 
 VANTREL_API int32_t VantrelProcessHelper_AllFilesExist(void) {
-    return withProcessHelper(__func__, [](VantrelProcessHelperState& state) -> int32_t {
+    return Drux::withProcessHelper(__func__, [](VantrelProcessHelperState& state) -> int32_t {
         const int32_t launcher = FileExists(state.path(VANTRELPROCESSTYPE_LAUNCHER).text);
         const int32_t air = FileExists(state.path(VANTRELPROCESSTYPE_AIR).text);
         const int32_t game = FileExists(state.path(VANTRELPROCESSTYPE_GAME).text);

@@ -24,7 +24,7 @@ constexpr char kUnknownProcessType[] = "Unknown process type.\n";
 // The record's identifier of the type, or null with the reason logged (no
 // record, or a type without an identifier).
 std::atomic<uint32_t>* processIdField(int32_t processType) {
-    VantrelProcessHelperState* state = ProcessHelperStateOrLogError();
+    VantrelProcessHelperState* state = Drux::processHelperStateOrLogError();
     if (state == nullptr) return nullptr;
     switch (processType) {
         case VANTRELPROCESSTYPE_AIR: return &state->airProcessId;
@@ -36,7 +36,7 @@ std::atomic<uint32_t>* processIdField(int32_t processType) {
 }
 
 int32_t isProcessRunning(int32_t processType, uint32_t* running) {
-    if (ProcessHelperStateOrLogError() == nullptr) {
+    if (Drux::processHelperStateOrLogError() == nullptr) {
         if (running != nullptr) *running = 0;
         return 0;
     }
@@ -101,7 +101,7 @@ void VantrelProcessHelperState::resetGamePathToDefault() {
     Drux::std_strncpy(gamePath_, sizeof gamePath_, defaultGamePath_);
 }
 
-VantrelProcessHelperState* ProcessHelperState() { return g_state.load(); }
+VantrelProcessHelperState* Drux::processHelperState() { return g_state.load(); }
 
 namespace Drux {
 InterruptibleWaits& processWaits() {
@@ -110,7 +110,7 @@ InterruptibleWaits& processWaits() {
 }
 }  // namespace Drux
 
-VantrelProcessHelperState* ProcessHelperStateOrLogError() {
+VantrelProcessHelperState* Drux::processHelperStateOrLogError() {
     VantrelProcessHelperState* state = g_state.load();
     if (state == nullptr) Drux::LogError(kNotInitialized);
     return state;
@@ -131,7 +131,7 @@ int32_t SetProcessIdForProcessType(int32_t processType, uint32_t processId) {
 }
 
 void SetGamePath(const char* path) {
-    VantrelProcessHelperState* state = ProcessHelperStateOrLogError();
+    VantrelProcessHelperState* state = Drux::processHelperStateOrLogError();
     if (state == nullptr) return;
     if (path == nullptr) {
         Drux::LogError("SetGamePath was given no path; the game path stays as it was.\n");
@@ -142,15 +142,15 @@ void SetGamePath(const char* path) {
 }
 
 void ResetGamePathToDefault() {
-    VantrelProcessHelperState* state = ProcessHelperStateOrLogError();
+    VantrelProcessHelperState* state = Drux::processHelperStateOrLogError();
     if (state == nullptr) return;
     state->resetGamePathToDefault();
     state->gameProcessId = 0;
 }
 
-void SetRegisteredHwnd(void* windowHandle) { g_registeredHwnd = windowHandle; }
+void Drux::setRegisteredHwnd(void* windowHandle) { g_registeredHwnd = windowHandle; }
 
-void* RegisteredHwnd() { return g_registeredHwnd.load(); }
+void* Drux::registeredHwnd() { return g_registeredHwnd.load(); }
 
 VANTREL_API int32_t VantrelProcessHelper_Init(const char* launcherPath, const char* airPath, const char* gamePath) {
     return Drux::guardExport(__func__, 0, [&]() -> int32_t {
@@ -181,7 +181,7 @@ VANTREL_API int32_t VantrelProcessHelper_GetProcessPathForProcessType(int32_t pr
             Drux::LogError("VantrelProcessHelper_GetProcessPathForProcessType needs a place for the path.\n");
             return 0;
         }
-        VantrelProcessHelperState* state = ProcessHelperStateOrLogError();
+        VantrelProcessHelperState* state = Drux::processHelperStateOrLogError();
         if (state == nullptr) {
             *path = nullptr;
             return 0;
@@ -209,7 +209,7 @@ VANTREL_API int32_t VantrelProcessHelper_IsProcessRunning(int32_t processType, u
 }
 
 VANTREL_API int32_t VantrelProcessHelper_StopProcess(int32_t processType, uint32_t timeoutMs) {
-    return withProcessHelper(__func__, [&](VantrelProcessHelperState&) -> int32_t {
+    return Drux::withProcessHelper(__func__, [&](VantrelProcessHelperState&) -> int32_t {
         uint32_t processId = 0;
         GetProcessIdForProcessType(processType, &processId);
         // Give the program the time-out to end by itself.

@@ -43,21 +43,27 @@ private:
 };
 
 // The helper's record, or null before VantrelProcessHelper_Init / after Remove.
-VantrelProcessHelperState* ProcessHelperState();
+namespace Drux {
+VantrelProcessHelperState* processHelperState();
+}  // namespace Drux
 // The same; without a record, logs ERROR
 // "VantrelProcessHelper is not yet initialized.\n" and returns null.
-VantrelProcessHelperState* ProcessHelperStateOrLogError();
+namespace Drux {
+VantrelProcessHelperState* processHelperStateOrLogError();
+}  // namespace Drux
 
 // Runs an export's body with the helper's record, guarded; without a record
 // logs the not-initialised line and returns 0.
+namespace Drux {
 template <typename Body>
 int32_t withProcessHelper(const char* exportName, Body&& body) {
     return Drux::guardExport(exportName, 0, [&]() -> int32_t {
-        VantrelProcessHelperState* state = ProcessHelperStateOrLogError();
+        VantrelProcessHelperState* state = Drux::processHelperStateOrLogError();
         if (state == nullptr) return 0;
         return body(*state);
     });
 }
+}  // namespace Drux
 
 // These four do not check that the record exists; callers have.
 int32_t GetProcessIdForProcessType(int32_t processType, uint32_t* processId);
@@ -67,5 +73,9 @@ void ResetGamePathToDefault();
 
 // The window handle a host registered (VantrelServerController_RegisterHwnd);
 // named in the log line of an AIR client start.
-void SetRegisteredHwnd(void* windowHandle);
-void* RegisteredHwnd();
+namespace Drux {
+void setRegisteredHwnd(void* windowHandle);
+}  // namespace Drux
+namespace Drux {
+void* registeredHwnd();
+}  // namespace Drux

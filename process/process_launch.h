@@ -29,7 +29,9 @@ int32_t VantrelAgent_DebugLoop(VantrelProcessStartRequest* request);
 
 // The command line of a launch: the application name (in double quotes when
 // it contains a blank), then one blank and each argument as it is.
-std::string BuildCommandLine(const char* applicationName, const char* const* argv, int argc);
+namespace Drux {
+std::string buildCommandLine(const char* applicationName, const char* const* argv, int argc);
+}  // namespace Drux
 
 // Starts one program. A null applicationName takes argv[0]. A command line
 // longer than kMaxCommandLineLength is refused with an ERROR line. False when

@@ -46,7 +46,7 @@ bool workingDirectoryFor(const char* path, char* output, size_t outputSize) {
 
 }  // namespace
 
-std::string BuildCommandLine(const char* applicationName, const char* const* argv, int argc) {
+std::string Drux::buildCommandLine(const char* applicationName, const char* const* argv, int argc) {
     std::string line;
     if (std::strchr(applicationName, ' ') != nullptr) {
         line += '"';
@@ -72,7 +72,7 @@ bool LaunchProcess(const char* const* argv, int argc, const char* applicationNam
         }
         applicationName = argv[0];
     }
-    const std::string commandLine = BuildCommandLine(applicationName, argv, argc);
+    const std::string commandLine = Drux::buildCommandLine(applicationName, argv, argc);
     if (commandLine.size() > kMaxCommandLineLength) {
         Drux::LogErrorF(1024, "The command line for %s has %zu characters, more than the %zu allowed; it is not started.\n",
                         applicationName, commandLine.size(), kMaxCommandLineLength);
@@ -94,7 +94,7 @@ bool LaunchProcess(const char* const* argv, int argc, const char* applicationNam
 int32_t VantrelAgent_DebugLoop(VantrelProcessStartRequest* request) {
     std::unique_ptr<VantrelProcessStartRequest, RequestRelease> owned(request);
     Drux::LogInfo("Starting Process Thread Spinning\n");
-    if (ProcessHelperStateOrLogError() == nullptr) return 0;
+    if (Drux::processHelperStateOrLogError() == nullptr) return 0;
     const int32_t processType = request->processType;
 
     uint32_t running = 0;
@@ -129,7 +129,7 @@ int32_t VantrelAgent_DebugLoop(VantrelProcessStartRequest* request) {
         SetProcessIdForProcessType(processType, launched.processId);
         if (processType == VANTRELPROCESSTYPE_AIR)
             Drux::LogInfoF(320, "Using registered HWND: %d to launch the air client.\n",
-                           static_cast<int>(reinterpret_cast<intptr_t>(RegisteredHwnd())));
+                           static_cast<int>(reinterpret_cast<intptr_t>(Drux::registeredHwnd())));
     }
 
     Drux::processWaits().sleep(Drux::figures().processStartPauseMs);

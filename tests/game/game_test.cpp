@@ -47,7 +47,7 @@ protected:
         g_atLauncher.clear();
     }
     void TearDown() override {
-        if (CurrentGameController() != nullptr) VantrelGameController_Remove();
+        if (Drux::currentGameController() != nullptr) VantrelGameController_Remove();
         LoggedTest::TearDown();
     }
     int32_t hung() {
@@ -65,7 +65,7 @@ TEST_F(GameController, ExchangesProgressChatAndTheCloseOrderWithTheLaunchersGame
     int exitContext = 0, chatContext = 0;
     const std::string longName(300, 'n');
     ASSERT_EQ(1, VantrelGameController_Init(longName.c_str(), "second.exe"));
-    EXPECT_EQ(longName.substr(0, 259), CurrentGameController()->firstProcessName);
+    EXPECT_EQ(longName.substr(0, 259), Drux::currentGameController()->firstProcessName);
     ASSERT_EQ(1, VantrelGameController_SetExitCallback(&exitContext, &onExit));
     ASSERT_EQ(1, VantrelGameController_SetReceiveChatMessageCallback(&chatContext, &onChat));
     // Before Start nothing is sent; only the chat export says otherwise.
@@ -135,7 +135,7 @@ TEST_F(GameController, ACorruptHeaderEndsTheGameLikeCloseAndTheLauncherCountsAsH
                                          messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME));
     EXPECT_EQ(reply + reply, MessagingTest::readBytes(launcher, 32));
     EXPECT_EQ("", MessagingTest::readAvailable(launcher));  // the corrupt header had no answer
-    const uint32_t heard = CurrentGameController()->lastHeardSeconds.load();
+    const uint32_t heard = Drux::currentGameController()->lastHeardSeconds.load();
     Drux::testing::advanceClock((heard + 149) * 1000 + 500 - Drux::tickMilliseconds());
     EXPECT_EQ(0, hung());
     Drux::testing::advanceClock(1000);
@@ -161,7 +161,7 @@ TEST_F(GameController, TheShutdownMessageBehindABacklogReachesTheLauncherBeforeR
     ASSERT_EQ(1, VantrelGameController_Start(Drux::socketLocalPort(listening)));
     Drux::SocketHandle launcher = Drux::kInvalidSocket;
     ASSERT_TRUE(Drux::socketAccept(listening, &launcher));
-    Drux::AgentCore& agent = *CurrentGameController()->client->agent->core;
+    Drux::AgentCore& agent = *Drux::currentGameController()->client->agent->core;
     auto queued = [&agent] {
         Drux::ScopedLock lock(agent.mutex);
         return agent.outgoing.size();

@@ -61,7 +61,7 @@ TEST_F(ControllerTest, AnOrdinaryRunFromTheAirClientsStartToClose) {
     // has exited, and the next poll does not take the end for a crash.
     EXPECT_EQ(1, VantrelServerController_ProcessEvents());
     game.send(VANTRELMESSAGETYPE_GAMECLIENT_STOPPED);
-    ASSERT_TRUE(waitUntil([&] { return CurrentController()->gameEndReported == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return Drux::currentController()->gameEndReported == 1; }));
     ASSERT_TRUE(aHandlerWaits());  // for the game's exit
     EXPECT_EQ(0u, air.count(VANTRELMESSAGETYPE_GAMECLIENT_STOPPED));
     Drux::terminateProcess(gameRun.pid());
@@ -146,7 +146,7 @@ TEST_F(ControllerTest, AMalformedHeaderOnAnyServerEndsTheRun) {
     Peer air(airPort_);
     air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
     const Record game = runsOf(gamePath_).at(0);
-    ASSERT_TRUE(waitUntil([&] { return ProcessHelperState()->gameProcessId == game.pid(); }));  // to be stopped
+    ASSERT_TRUE(waitUntil([&] { return Drux::processHelperState()->gameProcessId == game.pid(); }));  // to be stopped
     sendHeader(gamePort_, 20, 1, VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED);
     ASSERT_TRUE(waitUntil([&] { return exitCalls_ == 1; }));
     EXPECT_TRUE(waitGone(game.pid()));
@@ -237,7 +237,7 @@ void advanceToSecondsAfter(uint32_t stamp, uint32_t seconds) {
 TEST_F(ControllerTest, TheAirClientIsLostAt150SilentSecondsNotAt149) {
     initAndStart();
     const Record airRun = runsOf(airPath_).at(0);
-    const uint32_t stamp = CurrentController()->airHeartbeatTime;
+    const uint32_t stamp = Drux::currentController()->airHeartbeatTime;
     advanceToSecondsAfter(stamp, 149);
     EXPECT_EQ(1, VantrelServerController_ProcessEvents());
     EXPECT_TRUE(takeErrors().empty());
@@ -257,7 +257,7 @@ TEST_F(ControllerTest, AnAirClientThatIsGoneEndsTheRunAndIsReportedOnlyWithoutAG
     Peer air(airPort_);
     air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
     const Record game = runsOf(gamePath_).at(0);
-    ASSERT_TRUE(waitUntil([&] { return ProcessHelperState()->gameProcessId == game.pid(); }));  // the poll sees it
+    ASSERT_TRUE(waitUntil([&] { return Drux::processHelperState()->gameProcessId == game.pid(); }));  // the poll sees it
     ASSERT_TRUE(end(airRun));
     EXPECT_EQ(1, VantrelServerController_ProcessEvents());
     EXPECT_EQ(1, exitCalls_.load());
@@ -276,7 +276,7 @@ TEST_F(ControllerTest, AGameSilentFor150SecondsIsStoppedAndReportedAsCrashed) {
     air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
     const Record game = runsOf(gamePath_).at(0);
     EXPECT_EQ(1, VantrelServerController_ProcessEvents());
-    advanceToSecondsAfter(CurrentController()->gameHeartbeatTime, 150);
+    advanceToSecondsAfter(Drux::currentController()->gameHeartbeatTime, 150);
     air.send(VANTRELMESSAGETYPE_HEARTBEAT);  // the AIR client itself is not silent
     air.link();
     EXPECT_EQ(1, VantrelServerController_ProcessEvents());
@@ -330,7 +330,7 @@ TEST_F(ControllerTest, RemoveFromInsideACallbackIsRefused) {
     EXPECT_EQ(0, result.load());
     EXPECT_TRUE(
         logContains("ERROR: VantrelServerController_Remove cannot be called from inside a controller callback.\n"));
-    EXPECT_NE(nullptr, CurrentController());
+    EXPECT_NE(nullptr, Drux::currentController());
 }
 
 TEST_F(ControllerTest, TwoAirClientsAskingAtOnceBothGetEveryAnswer) {

@@ -33,7 +33,7 @@ protected:
     // what the polls relayed has arrived.
     size_t crashReportsAfterPolls(Peer& air, const Record& game) {
         EXPECT_TRUE(waitGone(game.pid()));
-        EXPECT_TRUE(waitUntil([&] { return ProcessHelperState()->gameProcessId == game.pid(); }));
+        EXPECT_TRUE(waitUntil([&] { return Drux::processHelperState()->gameProcessId == game.pid(); }));
         EXPECT_EQ(1, VantrelServerController_ProcessEvents());
         EXPECT_EQ(1, VantrelServerController_ProcessEvents());
         air.link();
@@ -48,7 +48,7 @@ TEST_P(GameEndTest, AGameThatEndsIsReportedAsCrashedOnceUnlessItAnnouncedItsEnd)
     const Record first = startGame(air, GetParam().request, 1);
     switch (GetParam().end) {
         case End::CrashAfterAPoll:
-            ASSERT_TRUE(waitUntil([&] { return ProcessHelperState()->gameProcessId == first.pid(); }));
+            ASSERT_TRUE(waitUntil([&] { return Drux::processHelperState()->gameProcessId == first.pid(); }));
             EXPECT_EQ(1, VantrelServerController_ProcessEvents());
             [[fallthrough]];
         case End::Crash:
@@ -60,7 +60,7 @@ TEST_P(GameEndTest, AGameThatEndsIsReportedAsCrashedOnceUnlessItAnnouncedItsEnd)
                                                                 : VANTRELMESSAGETYPE_GAMECLIENT_ABANDONED;
             Peer game(gamePort_);
             game.send(type);
-            ASSERT_TRUE(waitUntil([&] { return CurrentController()->gameEndReported == 1; }));
+            ASSERT_TRUE(waitUntil([&] { return Drux::currentController()->gameEndReported == 1; }));
             Drux::terminateProcess(first.pid());
             EXPECT_TRUE(air.waitFor(type));
             break;
@@ -111,7 +111,7 @@ TEST_F(ControllerTest, AStopFromAnotherThreadCutsOnlyTheStartShortAndLeavesItSto
     Drux::terminateProcess(game);
     handler.join();
     EXPECT_EQ(1, sawTheGameEnd.load());
-    EXPECT_EQ(0, CurrentController()->isStarted.load());
+    EXPECT_EQ(0, Drux::currentController()->isStarted.load());
     EXPECT_TRUE(logContains("INFO: The start was stopped before it ended.\n"));
     // Only that start's pauses were cut: later ones run in full again.
     EXPECT_FALSE(Drux::processWaits().interrupted());

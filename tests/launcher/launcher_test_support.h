@@ -122,7 +122,7 @@ protected:
         gamePath_ = ProcessTest::installStandIn(directory()->file("drux-game-" + unique));
     }
     void TearDown() override {
-        if (CurrentController() != nullptr) VantrelServerController_Remove();
+        if (Drux::currentController() != nullptr) VantrelServerController_Remove();
         ProcessTest::StartedProcesses started;  // the programs whose runs were recorded here
         for (const auto& entry : std::filesystem::recursive_directory_iterator(directory()->path()))
             if (entry.path().extension() == ".run")
@@ -144,7 +144,7 @@ protected:
         // Without a known AIR client the controller adopts any running one by
         // name; another run's AIR client is none of this test's business, so
         // an identifier that names no process stands in until the test's own starts.
-        if (ProcessHelperState() != nullptr) SetProcessIdForProcessType(VANTRELPROCESSTYPE_AIR, 0x7FFFFFF0);
+        if (Drux::processHelperState() != nullptr) SetProcessIdForProcessType(VANTRELPROCESSTYPE_AIR, 0x7FFFFFF0);
         return result;
     }
     // Init, the error callback's context set to the fixture as well, and Start.

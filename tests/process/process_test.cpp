@@ -33,9 +33,9 @@ bool sameIgnoringCase(const std::string& a, const std::string& b) {
 TEST(LaunchHelpers, CommandLineAndContainingDirectory) {
     // Quotes around a path with a blank, and one blank before each argument.
     const char* arguments[] = {"-port 4000 \"x\"", ""};
-    EXPECT_EQ("\"/opt/my game/run\" -port 4000 \"x\"", BuildCommandLine("/opt/my game/run", arguments, 1));
-    EXPECT_EQ("/opt/run", BuildCommandLine("/opt/run", arguments, 0));
-    EXPECT_EQ("/opt/run -port 4000 \"x\" ", BuildCommandLine("/opt/run", arguments, 2));
+    EXPECT_EQ("\"/opt/my game/run\" -port 4000 \"x\"", Drux::buildCommandLine("/opt/my game/run", arguments, 1));
+    EXPECT_EQ("/opt/run", Drux::buildCommandLine("/opt/run", arguments, 0));
+    EXPECT_EQ("/opt/run -port 4000 \"x\" ", Drux::buildCommandLine("/opt/run", arguments, 2));
 
     auto containing = [](const std::string& path) {
         char output[256] = "untouched";
@@ -55,8 +55,8 @@ protected:
     }
     void TearDown() override {
         started.stopAll();
-        if (ProcessHelperState() != nullptr) VantrelProcessHelper_Remove();
-        SetRegisteredHwnd(nullptr);
+        if (Drux::processHelperState() != nullptr) VantrelProcessHelper_Remove();
+        Drux::setRegisteredHwnd(nullptr);
         LoggedTest::TearDown();
     }
     std::string path(const std::string& relative) { return directory()->file(relative); }
@@ -92,7 +92,7 @@ TEST_F(ProcessHelper, AStartedProgramGetsItsCommandLineAndDirectoryAndIsStoppedA
     const int32_t result = VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, arguments);
     std::fclose(inheritable);
     ASSERT_EQ(1, result);
-    const uint32_t id = ProcessHelperState()->gameProcessId;
+    const uint32_t id = Drux::processHelperState()->gameProcessId;
     started.add(id, game);
     const ProcessTest::Record run = ProcessTest::runsOf(game).at(0);
     EXPECT_EQ(id, run.pid());
@@ -119,12 +119,12 @@ TEST_F(ProcessHelper, AStartedProgramGetsItsCommandLineAndDirectoryAndIsStoppedA
 
     // A program that ends by itself reads as ended and leaves no zombie; a stop waits only for its end.
     ASSERT_EQ(1, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, "lifetime=0"));
-    EXPECT_NE(id, ProcessHelperState()->gameProcessId.load());
+    EXPECT_NE(id, Drux::processHelperState()->gameProcessId.load());
     EXPECT_TRUE(DruxTest::waitUntil([&] { return running(VANTRELPROCESSTYPE_GAME) == 0; }));
     EXPECT_FALSE(DruxTest::hasChildProcesses());
     fs::remove(game + ".exited");
     ASSERT_EQ(1, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, "lifetime=300"));
-    started.add(ProcessHelperState()->gameProcessId, game);
+    started.add(Drux::processHelperState()->gameProcessId, game);
     begin = Clock::now();
     EXPECT_EQ(1, VantrelProcessHelper_StopProcess(VANTRELPROCESSTYPE_GAME, 20000));
     EXPECT_LT(Clock::now() - begin, 10s);
@@ -137,9 +137,9 @@ TEST_F(ProcessHelper, TheAirClientIsSearchedForByNameWhateverTheLetterCase) {
     if (foreignAirClientRuns()) GTEST_SKIP() << "another AIR client runs on this machine";
     EXPECT_EQ(0u, running(VANTRELPROCESSTYPE_GAME));
     EXPECT_FALSE(logContains("Looking for air"));  // only the AIR client is searched for
-    SetRegisteredHwnd(reinterpret_cast<void*>(4242));
+    Drux::setRegisteredHwnd(reinterpret_cast<void*>(4242));
     ASSERT_EQ(1, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_AIR, "-- 4000"));
-    const uint32_t id = ProcessHelperState()->airProcessId;
+    const uint32_t id = Drux::processHelperState()->airProcessId;
     started.add(id, air);
     EXPECT_TRUE(logHasInOrder({"ERROR: Looking for air at KyrCLient.exe to fill in new proc info, but did not find it.\n",
                                "INFO: Using registered HWND: 4242 to launch the air client.\n",
@@ -158,7 +158,7 @@ TEST_F(ProcessHelper, TheAirClientIsSearchedForByNameWhateverTheLetterCase) {
     Drux::ProcessId ids[4096], later = 0;
     for (size_t i = 0, count = Drux::enumerateProcesses(ids, 4096); i < count; ++i)
         if (ids[i] == exact || ids[i] == lower) later = ids[i];
-    EXPECT_EQ(later, ProcessHelperState()->airProcessId.load());
+    EXPECT_EQ(later, Drux::processHelperState()->airProcessId.load());
     for (Drux::ProcessId found : {exact, lower})
         EXPECT_TRUE(logContains("INFO: I found what appears to be a new handle for KyrCLient.exe.  New: " +
                                 std::to_string(found) + "\n"));
@@ -223,7 +223,7 @@ TEST_F(ProcessHelper, BadInputAndCallsWithoutTheRecordAreLoggedAndKeepTheRecord)
 
     const std::string game = "/games/" + std::string(252, 'g');  // 259 characters, where Init cuts
     ASSERT_EQ(1, VantrelProcessHelper_Init("launcher", "air", (game + "ggg").c_str()));
-    EXPECT_EQ(game, ProcessHelperState()->path(VANTRELPROCESSTYPE_GAME).text);
+    EXPECT_EQ(game, Drux::processHelperState()->path(VANTRELPROCESSTYPE_GAME).text);
     EXPECT_EQ(0, VantrelProcessHelper_Init(nullptr, "other-air", "other-game"));
     found = "unchanged";
     EXPECT_EQ(0, VantrelProcessHelper_GetProcessPathForProcessType(7, &found));
@@ -245,7 +245,7 @@ TEST_F(ProcessHelper, BadInputAndCallsWithoutTheRecordAreLoggedAndKeepTheRecord)
     Drux::restoreLastError(Drux::SystemError{2});
     EXPECT_TRUE(logHasInOrder({"INFO: [VantrelAgent_DebugLoop] " + Drux::lastErrorText(),
                                "ERROR: Failed to start process.\n", "ERROR: Process Start: 2\n"}));
-    EXPECT_EQ(0u, ProcessHelperState()->gameProcessId.load());
+    EXPECT_EQ(0u, Drux::processHelperState()->gameProcessId.load());
 
     EXPECT_EQ(1, VantrelProcessHelper_KillProcessByName(nullptr));
     EXPECT_EQ(1, VantrelProcessHelper_KillProcessByName(("/x/" + std::string(300, 'n')).c_str()));
@@ -253,7 +253,7 @@ TEST_F(ProcessHelper, BadInputAndCallsWithoutTheRecordAreLoggedAndKeepTheRecord)
     EXPECT_TRUE(logContains("ERROR: VantrelProcessHelper_KillProcessByName was given no path.\n"));
     EXPECT_EQ(1u, logCount("the file name of the path is too long to look for.\n"));
     EXPECT_EQ(0, FileExists(nullptr));
-    EXPECT_STREQ("air", ProcessHelperState()->path(VANTRELPROCESSTYPE_AIR).text);
+    EXPECT_STREQ("air", Drux::processHelperState()->path(VANTRELPROCESSTYPE_AIR).text);
 }
 
 TEST_F(ProcessHelper, BareFileNamesAreLookedForBesideTheHostExecutable) {
@@ -297,15 +297,15 @@ TEST_F(ProcessHelper, AGamePathChangedOnAnotherThreadIsReadWhole) {
     while (!done.load() || reads < 100) {
         const char* exported = nullptr;
         ASSERT_EQ(1, VantrelProcessHelper_GetProcessPathForProcessType(VANTRELPROCESSTYPE_GAME, &exported));
-        const std::string copied = ProcessHelperState()->path(VANTRELPROCESSTYPE_GAME).text;
+        const std::string copied = Drux::processHelperState()->path(VANTRELPROCESSTYPE_GAME).text;
         for (const std::string& seen : {std::string(exported), copied}) torn += seen != first && seen != second;
         ++reads;
     }
     writer.join();
     EXPECT_EQ(0u, torn);
-    EXPECT_EQ(first, ProcessHelperState()->path(VANTRELPROCESSTYPE_GAME).text);
+    EXPECT_EQ(first, Drux::processHelperState()->path(VANTRELPROCESSTYPE_GAME).text);
     // The launcher path is untouched throughout.
-    EXPECT_STREQ("launcher", ProcessHelperState()->path(VANTRELPROCESSTYPE_LAUNCHER).text);
+    EXPECT_STREQ("launcher", Drux::processHelperState()->path(VANTRELPROCESSTYPE_LAUNCHER).text);
 }
 
 }  // namespace
