@@ -54,7 +54,7 @@ void removeController(VantrelServerControllerStruct* controller) {
     ControllerWaits::interrupt();
     Drux::processWaits().interrupt();
     const uint32_t bound = Drux::figures().threadShutdownWaitMs;
-    if (!ControllerWaits::WaitForHandlers(bound))
+    if (!ControllerWaits::waitForHandlers(bound))
         Drux::LogWarning("A message handler is still busy while the controller is removed.\n");
 
     // Each deletion closes its connections and waits for their threads.
@@ -66,7 +66,7 @@ void removeController(VantrelServerControllerStruct* controller) {
     VantrelServer_Delete(&gameServer);
 
     Drux::setCurrentController(nullptr);
-    if (ControllerWaits::WaitForHandlers(bound)) {
+    if (ControllerWaits::waitForHandlers(bound)) {
         VantrelProcessHelper_Remove();
         delete controller;
     } else {
@@ -90,7 +90,7 @@ VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32
                                                  VantrelErrorMessageCallback errorCallback,
                                                  const PatchFunctionTable* patchSupportTable) {
     return Drux::guardExport(__func__, 0, [&] {
-        if (ControllerWaits::RefusedInsideCallback("VantrelServerController_Init")) return 0;
+        if (ControllerWaits::refusedInsideCallback("VantrelServerController_Init")) return 0;
         // A second Init replaces the controller: the old one is removed first,
         // so its ports are free again and nothing of it is left running here.
         if (VantrelServerControllerStruct* previous = Drux::currentController()) {
@@ -134,7 +134,7 @@ VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32
 
 VANTREL_API int32_t VantrelServerController_Remove(void) {
     return Drux::withController(__func__, [](VantrelServerControllerStruct* controller) {
-        if (ControllerWaits::RefusedInsideCallback("VantrelServerController_Remove")) return 0;
+        if (ControllerWaits::refusedInsideCallback("VantrelServerController_Remove")) return 0;
         removeController(controller);
         return 1;
     });

@@ -18,7 +18,7 @@ constexpr size_t kMaxExtraArgumentsLength = 2000;
 constexpr size_t kAirCommandLineSize = 2048;
 
 int32_t startArgs(const char* exportName, const char* extraArguments) {
-    if (ControllerWaits::RefusedInsideCallback(exportName)) return 0;
+    if (ControllerWaits::refusedInsideCallback(exportName)) return 0;
     VantrelServerControllerStruct* controller = Drux::controllerOrLogError();
     if (controller == nullptr) return 0;
     if (extraArguments != nullptr && std::strlen(extraArguments) > kMaxExtraArgumentsLength) {
@@ -49,7 +49,7 @@ VANTREL_API int32_t VantrelServerController_StartArgs(const char* extraArguments
 
 VANTREL_API int32_t VantrelServerController_StartArgsExplicit(const char* commandLine) {
     return Drux::guardExport(__func__, 0, [commandLine] {
-        if (ControllerWaits::RefusedInsideCallback("VantrelServerController_StartArgsExplicit")) return 0;
+        if (ControllerWaits::refusedInsideCallback("VantrelServerController_StartArgsExplicit")) return 0;
         VantrelServerControllerStruct* controller = Drux::controllerOrLogError();
         if (controller == nullptr) return 0;
         if (controller->isStarted == 1) {

@@ -73,7 +73,7 @@ HandlerScope::~HandlerScope() {
     if (--r.activeHandlers == 0 && r.waits.interrupted()) r.handlersDone.notify();
 }
 
-bool WaitForHandlers(uint32_t milliseconds) {
+bool waitForHandlers(uint32_t milliseconds) {
     Registry& r = registry();
     const uint32_t start = Drux::tickMilliseconds();
     for (;;) {
@@ -90,7 +90,7 @@ bool WaitForHandlers(uint32_t milliseconds) {
 CallbackScope::CallbackScope() { ++t_callbackDepth; }
 CallbackScope::~CallbackScope() { --t_callbackDepth; }
 
-bool RefusedInsideCallback(const char* exportName) {
+bool refusedInsideCallback(const char* exportName) {
     if (t_callbackDepth == 0) return false;
     Drux::LogErrorF(320, "%s cannot be called from inside a controller callback.\n", exportName);
     return true;

@@ -37,7 +37,7 @@ private:
     uint64_t previousGeneration_;
 };
 // After Close: waits until no handler runs, at most `milliseconds`. True when none runs.
-bool WaitForHandlers(uint32_t milliseconds);
+bool waitForHandlers(uint32_t milliseconds);
 
 // Marks the calling thread as running a host callback for its lifetime.
 class CallbackScope {
@@ -50,6 +50,6 @@ public:
 // For the exports that must not run inside a callback: when the calling thread
 // is inside one, logs ERROR "<exportName> cannot be called from inside a
 // controller callback.\n" and returns true.
-bool RefusedInsideCallback(const char* exportName);
+bool refusedInsideCallback(const char* exportName);
 
 }  // namespace ControllerWaits
