@@ -15,14 +15,11 @@
 namespace Drux {
 namespace {
 
-// The most that one non-blocking send offers the system. A send of many
-// megabytes at once makes Winsock lock the whole buffer in memory, and it may
-// refuse that for want of buffer space (WSAENOBUFS) while select reports the
-// socket writable: a writer that waited for writability would spin. Offered
-// in pieces of this size, the bytes go as the peer reads them.
-constexpr size_t kLargestSend = 256 * 1024;
-// Below this a refusal for want of buffers is the system's own shortage, not
-// the size of the send.
+// A send of many megabytes at once makes Winsock lock the whole buffer in
+// memory, and it may refuse that for want of buffer space (WSAENOBUFS) while
+// select reports the socket writable: a writer that waited for writability
+// would spin. Such a send is offered again in halves, down to this size;
+// below it a refusal is the system's own shortage, not the size of the send.
 constexpr size_t kSmallestSend = 4 * 1024;
 // How long a writer yields when even a small send finds no buffer space, so
 // that its wait for writability, which select answers at once, cannot spin.
@@ -32,7 +29,9 @@ constexpr DWORD kNoBuffersPauseMs = 1;
 constexpr DWORD kPeerEndPollMs = 2;
 
 // The state (MIB_TCP_STATE_*) of the connection from `local` to `peer` in the
-// system's TCP table; 0 when it is not listed (gone), or the table cannot be read.
+// system's TCP table; 0 when it is not listed (gone), or the table cannot be
+// read. The basic table names no owners: finding those costs Wine a look at
+// every process's descriptors.
 DWORD connectionState(const sockaddr_in& local, const sockaddr_in& peer) {
     std::vector<unsigned char> table;
     ULONG size = 0;
@@ -41,14 +40,14 @@ DWORD connectionState(const sockaddr_in& local, const sockaddr_in& peer) {
     for (int tries = 0; tries < 8 && status == ERROR_INSUFFICIENT_BUFFER; ++tries) {
         table.resize(size);
         status = ::GetExtendedTcpTable(table.empty() ? nullptr : table.data(), &size, FALSE, AF_INET,
-                                       TCP_TABLE_OWNER_PID_CONNECTIONS, 0);
+                                       TCP_TABLE_BASIC_CONNECTIONS, 0);
     }
-    const size_t header = offsetof(MIB_TCPTABLE_OWNER_PID, table);
+    const size_t header = offsetof(MIB_TCPTABLE, table);
     if (status != NO_ERROR || table.size() < header) return 0;
-    const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());
-    const size_t count = (table.size() - header) / sizeof(MIB_TCPROW_OWNER_PID);
+    const auto* rows = reinterpret_cast<const MIB_TCPTABLE*>(table.data());
+    const size_t count = (table.size() - header) / sizeof(MIB_TCPROW);
     for (size_t i = 0; i < rows->dwNumEntries && i < count; ++i) {
-        const MIB_TCPROW_OWNER_PID& row = rows->table[i];
+        const MIB_TCPROW& row = rows->table[i];
         // The ports sit in the low 16 bits, in network order like sin_port.
         if (row.dwLocalAddr == local.sin_addr.s_addr && (row.dwLocalPort & 0xFFFF) == local.sin_port &&
             row.dwRemoteAddr == peer.sin_addr.s_addr && (row.dwRemotePort & 0xFFFF) == peer.sin_port)
@@ -228,7 +227,6 @@ IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count
     size_t total = 0;
     for (size_t i = 0; i < count; ++i) total += parts[i].length;
     size_t offered = injectedSendLength(total);
-    if (offered > kLargestSend) offered = kLargestSend;
     std::vector<WSABUF> buffers;
     for (;;) {
         buffers.clear();
