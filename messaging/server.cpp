@@ -86,17 +86,19 @@ uint32_t VantrelServer_AcceptThread(void* argument) {
         static_cast<boost::shared_ptr<VantrelServer>*>(argument));
     VantrelServer& server = **holder;
     while (server.isRunning.load() == 1) {
-        const Drux::WaitResult ready = Drux::waitReadable(server.listenSocket, server.acceptInterrupter, -1);
-        if (ready == Drux::WaitResult::Interrupted || ready == Drux::WaitResult::TimedOut) continue;
+        unsigned readiness = 0;
+        const Drux::SocketWait ready =
+            Drux::waitSocket(server.listenSocket, Drux::kSocketReadable, server.acceptInterrupter, -1, &readiness);
+        if (ready == Drux::SocketWait::Interrupted || ready == Drux::SocketWait::TimedOut) continue;
         Drux::SocketHandle accepted = Drux::kInvalidSocket;
-        if (ready == Drux::WaitResult::Readable && Drux::socketAccept(server.listenSocket, &accepted)) {
+        if (ready == Drux::SocketWait::Ready && Drux::socketAccept(server.listenSocket, &accepted)) {
             if (Drux::admitConnection(accepted, server.port.load() & 0xFFFF, server.acceptWarnings))
                 VantrelServer_AddClient(*holder, accepted);
             continue;
         }
         // A failed accept (out of descriptors, say) is told, limited like a
         // peer's warnings since it may repeat every pause; failed waits pass.
-        if (ready == Drux::WaitResult::Readable)
+        if (ready == Drux::SocketWait::Ready)
             server.acceptWarnings.warning("Failed to accept a connection; the server goes on listening.\n");
         server.acceptPause.waitFor(kAcceptRetryPauseMs);
     }

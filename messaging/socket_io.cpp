@@ -84,8 +84,11 @@ int32_t agentReceiveSome(AgentCore& agent, void* buffer, size_t length, bool mes
             case IoResult::Closed:
                 logReadFailure(agent, false);
                 return 0;
+            case IoResult::Reset:
+                logReadFailure(agent, true);
+                return 0;
             case IoResult::Failed:
-                logReadFailure(agent, lastSocketError() == connectionResetErrorCode());
+                logReadFailure(agent, false);
                 return 0;
             case IoResult::WouldBlock:
                 in.lingering = false;

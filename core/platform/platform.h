@@ -11,13 +11,11 @@
 //   thread.cpp      the thread functions below, currentThreadId() and
 //                   sleepMilliseconds() of thread.h.
 //   interrupter.cpp the Interrupter of interrupter.h: signal() makes it ready
-//                   until reset(); waitSocket/waitReadable and the process
-//                   waits return Interrupted when it is ready.
+//                   until reset(); waitSocket and the process waits return
+//                   Interrupted when it is ready.
 //   shared_mutex.cpp the SharedMutex of shared_mutex.h: a machine-wide named
 //                   object that the system removes when its owner dies.
-//   socket.cpp      every function of socket.h but waitReadable, which the
-//                   shared socket.cpp builds on waitSocket (IPv4 TCP on
-//                   127.0.0.1).
+//   socket.cpp      every function of socket.h (IPv4 TCP on 127.0.0.1).
 //   peer_owner.cpp  peerOwner() of peer_owner.h: who owns an accepted
 //                   connection's peer, compared with this process's user.
 //   process.cpp     every function of process.h.

@@ -13,8 +13,6 @@ namespace Drux {
 using SocketHandle = VantrelSocket;
 constexpr SocketHandle kInvalidSocket = -1;
 
-// Error code of a connection reset by the peer (WSAECONNRESET on Windows).
-int connectionResetErrorCode();
 // The calling thread's last socket error code.
 int lastSocketError();
 
@@ -52,17 +50,14 @@ bool socketCloseAccepted(SocketHandle socket, uint32_t waitMs);
 // The port a bound socket listens on (for tests that bind port 0).
 uint16_t socketLocalPort(SocketHandle socket);
 
-enum class WaitResult { Readable, Interrupted, TimedOut, Failed };
-// Waits until the socket is readable or the interrupter is signalled;
-// timeoutMs < 0 waits without limit.
-WaitResult waitReadable(SocketHandle socket, const Interrupter& interrupter, int timeoutMs);
 
 // A piece of an outgoing message; a send gathers several (sendmsg / WSASend).
 struct ByteSpan {
     const void* data;
     size_t length;
 };
-enum class IoResult { Done, WouldBlock, Closed, Failed };
+// Reset: the peer reset the connection (ECONNRESET, WSAECONNRESET).
+enum class IoResult { Done, WouldBlock, Closed, Reset, Failed };
 // Makes sends and socketReceiveSome on an agent's handle never block a thread
 // of ours. Windows puts the socket in non-blocking mode; POSIX passes
 // MSG_DONTWAIT on every such call instead and leaves the descriptor, whose
@@ -81,7 +76,7 @@ bool socketSetNoDelay(SocketHandle socket);
 IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count, size_t* sent);
 // One receive of at most `length` bytes that are there now, without blocking.
 // Done with *received > 0; WouldBlock; Closed after the peer's orderly close;
-// Failed (reset or other error; lastSocketError() tells). Retries EINTR.
+// Reset; Failed (any other error; lastSocketError() tells). Retries EINTR.
 IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, size_t* received);
 // One receive that itself waits for bytes, up to the time socketSetReceiveWait
 // set: results as socketReceiveSome, WouldBlock when that time passed. One

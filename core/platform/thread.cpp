@@ -101,10 +101,6 @@ uint32_t waitForThread(const boost::shared_ptr<Thread>& thread, uint32_t timeout
     }
 }
 
-bool isCurrentThread(const boost::shared_ptr<Thread>& thread) {
-    return thread && thread->handle && thread->handle->threadId.load() == currentThreadId();
-}
-
 bool threadExitCode(const boost::shared_ptr<Thread>& thread, uint32_t* exitCode) {
     if (!thread || !thread->handle || exitCode == nullptr) return false;
     std::lock_guard<StateLock> guard(thread->handle->mutex);

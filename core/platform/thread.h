@@ -33,9 +33,6 @@ uint32_t waitForThread(const boost::shared_ptr<Thread>& thread, uint32_t timeout
 // The value the thread's body returned; false while it still runs.
 bool threadExitCode(const boost::shared_ptr<Thread>& thread, uint32_t* exitCode);
 
-// Whether the calling thread is the given thread.
-bool isCurrentThread(const boost::shared_ptr<Thread>& thread);
-
 // Forced termination is not offered on POSIX: always returns 0 (failure) there.
 int threadTerminate(const boost::shared_ptr<Thread>& thread);
 

@@ -49,7 +49,9 @@ inline std::string readBytes(SocketHandle socket, size_t count, int timeoutMs = 
     std::string bytes;
     std::vector<char> buffer(64 * 1024);
     size_t got = 0;
-    while (bytes.size() < count && Drux::waitReadable(socket, never, timeoutMs) == Drux::WaitResult::Readable) {
+    unsigned ready = 0;
+    while (bytes.size() < count &&
+           Drux::waitSocket(socket, Drux::kSocketReadable, never, timeoutMs, &ready) == Drux::SocketWait::Ready) {
         if (!Drux::socketReceive(socket, buffer.data(), std::min(buffer.size(), count - bytes.size()), &got) ||
             got == 0) {
             if (closed != nullptr) *closed = true;

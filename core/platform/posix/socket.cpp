@@ -53,15 +53,16 @@ IoResult receiveWith(SocketHandle socket, void* buffer, size_t length, int flags
     do {
         n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1) : ::recv(socket, buffer, length, flags);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) return wouldBlock(errno) ? IoResult::WouldBlock : IoResult::Failed;
+    if (n < 0) {
+        if (wouldBlock(errno)) return IoResult::WouldBlock;
+        return errno == ECONNRESET ? IoResult::Reset : IoResult::Failed;
+    }
     if (n == 0) return length == 0 ? IoResult::Done : IoResult::Closed;
     *received = static_cast<size_t>(n);
     return IoResult::Done;
 }
 
 }  // namespace
-
-int connectionResetErrorCode() { return ECONNRESET; }
 
 int lastSocketError() { return errno; }
 

@@ -73,7 +73,6 @@ sockaddr_in loopback(uint16_t port) {
 
 }  // namespace
 
-int connectionResetErrorCode() { return WSAECONNRESET; }
 
 int lastSocketError() { return ::WSAGetLastError(); }
 
@@ -274,7 +273,11 @@ IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, siz
         n = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
                                               : ::recv(socket, static_cast<char*>(buffer), static_cast<int>(length), 0);
     } while (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
-    if (n == SOCKET_ERROR) return ::WSAGetLastError() == WSAEWOULDBLOCK ? IoResult::WouldBlock : IoResult::Failed;
+    if (n == SOCKET_ERROR) {
+        const int error = ::WSAGetLastError();
+        if (error == WSAEWOULDBLOCK) return IoResult::WouldBlock;
+        return error == WSAECONNRESET ? IoResult::Reset : IoResult::Failed;
+    }
     if (n == 0) return length == 0 ? IoResult::Done : IoResult::Closed;
     *received = static_cast<size_t>(n);
     return IoResult::Done;
