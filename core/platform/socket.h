@@ -25,10 +25,6 @@ bool socketBind(SocketHandle socket, uint16_t port);
 bool socketListen(SocketHandle socket);
 bool socketAccept(SocketHandle listening, SocketHandle* accepted);
 bool socketConnect(SocketHandle socket, uint16_t port);
-// One send of the whole buffer; *sent receives what the system accepted.
-bool socketSend(SocketHandle socket, const void* data, size_t length, size_t* sent);
-// One receive; *received is set to 0 first and is 0 when the peer has closed.
-bool socketReceive(SocketHandle socket, void* buffer, size_t length, size_t* received);
 // Ends both directions so that a thread blocked in a receive wakes at once.
 // The descriptor stays allocated until socketClose.
 bool socketShutdown(SocketHandle socket);

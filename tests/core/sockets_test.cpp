@@ -43,7 +43,7 @@ TEST(SocketReadiness, ReceiveAndWaitReportEachStateOfAConnection) {
     EXPECT_EQ(SocketWait::TimedOut, waitSocket(p.ours, Drux::kSocketReadable, interrupter, 0, &ready));
 
     size_t sent = 0;
-    ASSERT_TRUE(Drux::socketSend(p.theirs, "hey", 3, &sent) && sent == 3);
+    ASSERT_TRUE(DruxTest::sendSome(p.theirs, "hey", 3, &sent) && sent == 3);
     EXPECT_EQ(SocketWait::Ready, waitSocket(p.ours, Drux::kSocketReadable, interrupter, -1, &ready));
     EXPECT_TRUE(ready & Drux::kSocketReadable);
     EXPECT_EQ(IoResult::Done, Drux::socketReceiveSome(p.ours, buffer, sizeof buffer, &received));
@@ -60,7 +60,7 @@ TEST(SocketReadiness, ReceiveAndWaitReportEachStateOfAConnection) {
         const long self = Drux::currentThreadId();
         std::thread sender([&] {
             if (DruxTest::waitUntil([&] { return DruxTest::threadBlockedInReceive(self); }))
-                Drux::socketSend(p.theirs, "you", 3, &sent);
+                DruxTest::sendSome(p.theirs, "you", 3, &sent);
         });
         EXPECT_EQ(IoResult::Done, Drux::socketReceiveWaiting(p.ours, buffer, sizeof buffer, &received));
         sender.join();
@@ -107,7 +107,7 @@ TEST(SocketReadiness, GatherSendsKeepOrderStopWhenTheBufferIsFullAndADuplicateOu
     EXPECT_EQ(4u, sent);
     char buffer[64 * 1024];
     size_t received = 0;
-    ASSERT_TRUE(Drux::socketReceive(p.theirs, buffer, sizeof buffer, &received));
+    ASSERT_TRUE(DruxTest::receiveSome(p.theirs, buffer, sizeof buffer, &received));
     EXPECT_EQ("abcd", std::string(buffer, received));
 
     // Nobody reads: the send buffer fills and the socket stops being writable.
@@ -123,7 +123,7 @@ TEST(SocketReadiness, GatherSendsKeepOrderStopWhenTheBufferIsFullAndADuplicateOu
     unsigned ready = 0;
     EXPECT_EQ(SocketWait::TimedOut, waitSocket(p.ours, Drux::kSocketWritable, interrupter, 0, &ready));
     for (size_t drained = 0; drained < queued; drained += received)
-        ASSERT_TRUE(Drux::socketReceive(p.theirs, buffer, sizeof buffer, &received) && received > 0);
+        ASSERT_TRUE(DruxTest::receiveSome(p.theirs, buffer, sizeof buffer, &received) && received > 0);
     EXPECT_EQ(SocketWait::Ready, waitSocket(p.ours, Drux::kSocketWritable, interrupter, -1, &ready));
     EXPECT_TRUE(ready & Drux::kSocketWritable);
 
@@ -135,7 +135,7 @@ TEST(SocketReadiness, GatherSendsKeepOrderStopWhenTheBufferIsFullAndADuplicateOu
     p.ours = Drux::socketCreate();
     const Drux::ByteSpan word = {"still", 5};
     EXPECT_EQ(IoResult::Done, Drux::socketSendSome(duplicate, &word, 1, &sent));
-    ASSERT_TRUE(Drux::socketReceive(p.theirs, buffer, sizeof buffer, &received));
+    ASSERT_TRUE(DruxTest::receiveSome(p.theirs, buffer, sizeof buffer, &received));
     EXPECT_EQ("still", std::string(buffer, received));
 
     // A send on a connection the peer has left fails; it raises no SIGPIPE.
@@ -156,7 +156,7 @@ TEST(Sockets, ShutdownWakesABlockedReaderAndLaterSendsFailWithoutSigpipe) {
         readerId = Drux::currentThreadId();
         char buffer[8];
         size_t count = 99;
-        Drux::socketReceive(c.theirs, buffer, sizeof buffer, &count);
+        DruxTest::receiveSome(c.theirs, buffer, sizeof buffer, &count);
         received = static_cast<int>(count);
     });
     // The reader is inside its receive before the shutdown comes.
@@ -168,7 +168,7 @@ TEST(Sockets, ShutdownWakesABlockedReaderAndLaterSendsFailWithoutSigpipe) {
     EXPECT_EQ(received.load(), 0);
     // Still alive afterwards: no SIGPIPE was raised.
     size_t sent = 0;
-    EXPECT_FALSE(Drux::socketSend(c.theirs, "data", 4, &sent));
+    EXPECT_FALSE(DruxTest::sendSome(c.theirs, "data", 4, &sent));
     EXPECT_EQ(Drux::lastSocketError(), DruxTest::sendAfterShutdownError());
 }
 
@@ -185,12 +185,12 @@ TEST(Sockets, AnAcceptedConnectionClosesAfterItsLastBytesAndItsPortBindsAgainAtO
             peer = std::thread([&, theirs = theirs] {
                 char buffer[65536];
                 size_t got = 0;
-                while (Drux::socketReceive(theirs, buffer, sizeof buffer, &got) && got > 0) read += got;
+                while (DruxTest::receiveSome(theirs, buffer, sizeof buffer, &got) && got > 0) read += got;
                 orderlyEnd = got == 0;
                 Drux::socketClose(theirs);
             });
         for (size_t done = 0, sent = 0; done < bytes.size(); done += sent)
-            ASSERT_TRUE(Drux::socketSend(ours, bytes.data() + done, bytes.size() - done, &sent));
+            ASSERT_TRUE(DruxTest::sendSome(ours, bytes.data() + done, bytes.size() - done, &sent));
         EXPECT_TRUE(Drux::socketCloseAccepted(ours, peerReads ? 5000 : 50));
         if (peerReads) {
             peer.join();
@@ -216,7 +216,7 @@ TEST(Sockets, BindSucceedsWhileThePortIsInTimeWait) {
         c.ours = Drux::socketCreate();
         char byte;
         size_t received = 1;
-        EXPECT_TRUE(Drux::socketReceive(c.theirs, &byte, 1, &received));
+        EXPECT_TRUE(DruxTest::receiveSome(c.theirs, &byte, 1, &received));
         EXPECT_EQ(received, 0u);
     }
     // Without address reuse the port is taken (by the system's own rule)...

@@ -17,6 +17,7 @@
 #include "launcher/server_controller.h"
 #include "process/process_helper.h"
 #include "process/process_test_support.h"
+#include "support/test_system.h"
 
 namespace LauncherTest {
 
@@ -159,7 +160,7 @@ protected:
         const int32_t fields[4] = {size, version, type, 0};
         size_t sent = 0;
         ASSERT_TRUE(Drux::socketConnect(rawSockets_.back(), port));
-        ASSERT_TRUE(Drux::socketSend(rawSockets_.back(), fields, 16, &sent) && sent == 16);
+        ASSERT_TRUE(DruxTest::sendSome(rawSockets_.back(), fields, 16, &sent) && sent == 16);
     }
     // Links a test patch library ("full" or "missing_size") into the current directory as
     // patcher.dll (a copy in a deleted directory could hand its identity on to the next test's).

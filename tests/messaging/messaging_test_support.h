@@ -16,6 +16,7 @@
 #include "messaging/agent_internal.h"
 #include "messaging/server_internal.h"
 #include "support/test_support.h"
+#include "support/test_system.h"
 
 namespace MessagingTest {
 
@@ -39,7 +40,7 @@ inline const std::string kReply = messageBytes(VANTRELMESSAGETYPE_REPLY);
 
 inline void sendRaw(SocketHandle socket, const std::string& bytes) {
     for (size_t done = 0, sent = 0; done < bytes.size(); done += sent)
-        ASSERT_TRUE(Drux::socketSend(socket, bytes.data() + done, bytes.size() - done, &sent));
+        ASSERT_TRUE(DruxTest::sendSome(socket, bytes.data() + done, bytes.size() - done, &sent));
 }
 
 // Reads until `count` bytes have arrived, the peer closes (which sets
@@ -52,7 +53,7 @@ inline std::string readBytes(SocketHandle socket, size_t count, int timeoutMs = 
     unsigned ready = 0;
     while (bytes.size() < count &&
            Drux::waitSocket(socket, Drux::kSocketReadable, never, timeoutMs, &ready) == Drux::SocketWait::Ready) {
-        if (!Drux::socketReceive(socket, buffer.data(), std::min(buffer.size(), count - bytes.size()), &got) ||
+        if (!DruxTest::receiveSome(socket, buffer.data(), std::min(buffer.size(), count - bytes.size()), &got) ||
             got == 0) {
             if (closed != nullptr) *closed = true;
             break;

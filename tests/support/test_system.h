@@ -29,6 +29,11 @@ bool threadBlockedInReceive(long threadId);
 
 // Puts the bytes on the wire with one plain send, bypassing the library.
 bool sendPlain(Drux::SocketHandle socket, const std::string& bytes);
+// One plain (blocking) send or receive, bypassing the library: *sent and
+// *received say how much the system took or gave (0 after the peer's close).
+// Sends never raise SIGPIPE; lastSocketError() tells why one failed.
+bool sendSome(Drux::SocketHandle socket, const void* data, size_t length, size_t* sent);
+bool receiveSome(Drux::SocketHandle socket, void* buffer, size_t length, size_t* received);
 
 // How many received bytes wait to be read on the socket now (0 on failure).
 size_t bytesWaiting(Drux::SocketHandle socket);

@@ -61,6 +61,24 @@ bool sendPlain(Drux::SocketHandle socket, const std::string& bytes) {
     return ::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
+bool sendSome(Drux::SocketHandle socket, const void* data, size_t length, size_t* sent) {
+    *sent = 0;
+    ssize_t n;
+    do n = ::send(socket, data, length, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    if (n >= 0) *sent = static_cast<size_t>(n);
+    return n >= 0;
+}
+
+bool receiveSome(Drux::SocketHandle socket, void* buffer, size_t length, size_t* received) {
+    *received = 0;
+    ssize_t n;
+    do n = ::recv(socket, buffer, length, 0);
+    while (n < 0 && errno == EINTR);
+    if (n >= 0) *received = static_cast<size_t>(n);
+    return n >= 0;
+}
+
 size_t bytesWaiting(Drux::SocketHandle socket) {
     int waiting = 0;
     return ::ioctl(socket, FIONREAD, &waiting) == 0 && waiting > 0 ? static_cast<size_t>(waiting) : 0;

@@ -57,6 +57,20 @@ bool sendPlain(Drux::SocketHandle socket, const std::string& bytes) {
     return ::send(socket, bytes.data(), static_cast<int>(bytes.size()), 0) == static_cast<int>(bytes.size());
 }
 
+bool sendSome(Drux::SocketHandle socket, const void* data, size_t length, size_t* sent) {
+    *sent = 0;
+    const int n = ::send(socket, static_cast<const char*>(data), static_cast<int>(length), 0);
+    if (n != SOCKET_ERROR) *sent = static_cast<size_t>(n);
+    return n != SOCKET_ERROR;
+}
+
+bool receiveSome(Drux::SocketHandle socket, void* buffer, size_t length, size_t* received) {
+    *received = 0;
+    const int n = ::recv(socket, static_cast<char*>(buffer), static_cast<int>(length), 0);
+    if (n != SOCKET_ERROR) *received = static_cast<size_t>(n);
+    return n != SOCKET_ERROR;
+}
+
 size_t bytesWaiting(Drux::SocketHandle socket) {
     u_long waiting = 0;
     return ::ioctlsocket(socket, FIONREAD, &waiting) == 0 ? static_cast<size_t>(waiting) : 0;

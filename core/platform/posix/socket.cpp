@@ -116,29 +116,6 @@ bool socketConnect(SocketHandle socket, uint16_t port) {
     return true;
 }
 
-bool socketSend(SocketHandle socket, const void* data, size_t length, size_t* sent) {
-    if (sent != nullptr) *sent = 0;
-    ssize_t n;
-    do {
-        n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1)
-                                              : ::send(socket, data, injectedSendLength(length), MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return false;
-    if (sent != nullptr) *sent = static_cast<size_t>(n);
-    return true;
-}
-
-bool socketReceive(SocketHandle socket, void* buffer, size_t length, size_t* received) {
-    if (received != nullptr) *received = 0;
-    ssize_t n;
-    do {
-        n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1) : ::recv(socket, buffer, length, 0);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return false;
-    if (received != nullptr) *received = static_cast<size_t>(n);
-    return true;
-}
-
 bool socketShutdown(SocketHandle socket) { return ::shutdown(socket, SHUT_RDWR) == 0; }
 
 bool socketShutdownSending(SocketHandle socket) { return ::shutdown(socket, SHUT_WR) == 0; }

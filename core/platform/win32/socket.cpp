@@ -129,31 +129,6 @@ bool socketConnect(SocketHandle socket, uint16_t port) {
     return true;
 }
 
-bool socketSend(SocketHandle socket, const void* data, size_t length, size_t* sent) {
-    if (sent != nullptr) *sent = 0;
-    int n;
-    do {
-        n = injectedFault(Fault::Interrupted)
-                ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
-                : ::send(socket, static_cast<const char*>(data), static_cast<int>(injectedSendLength(length)), 0);
-    } while (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
-    if (n == SOCKET_ERROR) return false;
-    if (sent != nullptr) *sent = static_cast<size_t>(n);
-    return true;
-}
-
-bool socketReceive(SocketHandle socket, void* buffer, size_t length, size_t* received) {
-    if (received != nullptr) *received = 0;
-    int n;
-    do {
-        n = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
-                                              : ::recv(socket, static_cast<char*>(buffer), static_cast<int>(length), 0);
-    } while (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
-    if (n == SOCKET_ERROR) return false;
-    if (received != nullptr) *received = static_cast<size_t>(n);
-    return true;
-}
-
 bool socketShutdown(SocketHandle socket) {
     const bool shut = ::shutdown(socket, SD_BOTH) == 0;
     // A receive already blocked in another thread does not end with the
