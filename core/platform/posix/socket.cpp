@@ -41,6 +41,16 @@ bool setNoDelay(SocketHandle socket) {
 
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
+// Makes the call again for as long as a signal interrupts it; an interruption
+// armed by a test counts as one, in place of the call.
+template <typename Call>
+auto retryInterrupted(Call call) -> decltype(call()) {
+    for (;;) {
+        const auto result = injectedFault(Fault::Interrupted) ? (errno = EINTR, decltype(call())(-1)) : call();
+        if (result >= 0 || errno != EINTR) return result;
+    }
+}
+
 // At most this many pieces go into one sendmsg (well under IOV_MAX).
 constexpr size_t kMaxSendParts = 64;
 // Pieces of at most this many bytes in all are copied together and sent as one.
@@ -49,10 +59,7 @@ constexpr size_t kJoinedSendBytes = 8 * 1024;
 // One receive with the given flags: EINTR retried, EAGAIN read as WouldBlock.
 IoResult receiveWith(SocketHandle socket, void* buffer, size_t length, int flags, size_t* received) {
     *received = 0;
-    ssize_t n;
-    do {
-        n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1) : ::recv(socket, buffer, length, flags);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = retryInterrupted([&] { return ::recv(socket, buffer, length, flags); });
     if (n < 0) {
         if (wouldBlock(errno)) return IoResult::WouldBlock;
         return errno == ECONNRESET ? IoResult::Reset : IoResult::Failed;
@@ -96,13 +103,14 @@ bool socketListen(SocketHandle socket) { return ::listen(socket, SOMAXCONN) == 0
 bool socketAccept(SocketHandle listening, SocketHandle* accepted) {
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
-    int fd;
-    do {
+    if (injectedFault(Fault::Accept)) {
+        errno = EMFILE;
+        return false;
+    }
+    const int fd = retryInterrupted([&] {
         length = sizeof peer;
-        fd = injectedFault(Fault::Accept)
-                 ? (errno = EMFILE, -1)
-                 : ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+        return ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    });
     if (fd < 0) return false;
     setNoDelay(fd);
     if (accepted != nullptr) *accepted = fd;
@@ -190,13 +198,11 @@ IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count
     msghdr message{};
     message.msg_iov = pieces;
     message.msg_iovlen = used;
-    ssize_t n;
     // MSG_DONTWAIT: the call never blocks, whatever the descriptor's mode.
-    do {
-        n = injectedFault(Fault::Interrupted) ? (errno = EINTR, -1)
-            : used == 1 ? ::send(socket, pieces[0].iov_base, pieces[0].iov_len, MSG_NOSIGNAL | MSG_DONTWAIT)
-                        : ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = retryInterrupted([&] {
+        return used == 1 ? ::send(socket, pieces[0].iov_base, pieces[0].iov_len, MSG_NOSIGNAL | MSG_DONTWAIT)
+                         : ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    });
     if (n < 0) return wouldBlock(errno) ? IoResult::WouldBlock : IoResult::Failed;
     *sent = static_cast<size_t>(n);
     return IoResult::Done;

@@ -15,6 +15,17 @@
 namespace Drux {
 namespace {
 
+// Makes the call again for as long as it is interrupted (WSAEINTR); an
+// interruption armed by a test counts as one, in place of the call. `failed`
+// is the call's failure value (SOCKET_ERROR, INVALID_SOCKET).
+template <typename Call, typename Result>
+Result retryInterrupted(Call call, Result failed) {
+    for (;;) {
+        const Result result = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), failed) : call();
+        if (result != failed || ::WSAGetLastError() != WSAEINTR) return result;
+    }
+}
+
 // A send of many megabytes at once makes Winsock lock the whole buffer in
 // memory, and it may refuse that for want of buffer space (WSAENOBUFS) while
 // select reports the socket writable: a writer that waited for writability
@@ -104,16 +115,16 @@ bool socketListen(SocketHandle socket) { return ::listen(socket, SOMAXCONN) == 0
 bool socketAccept(SocketHandle listening, SocketHandle* accepted) {
     sockaddr_in peer{};
     int length = sizeof peer;
-    SOCKET socket = INVALID_SOCKET;
-    do {
-        length = sizeof peer;
-        if (injectedFault(Fault::Accept)) {
-            ::WSASetLastError(WSAEMFILE);
-            return false;
-        }
-        socket = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), INVALID_SOCKET)
-                                                   : ::accept(listening, reinterpret_cast<sockaddr*>(&peer), &length);
-    } while (socket == INVALID_SOCKET && ::WSAGetLastError() == WSAEINTR);
+    if (injectedFault(Fault::Accept)) {
+        ::WSASetLastError(WSAEMFILE);
+        return false;
+    }
+    const SOCKET socket = retryInterrupted(
+        [&] {
+            length = sizeof peer;
+            return ::accept(listening, reinterpret_cast<sockaddr*>(&peer), &length);
+        },
+        INVALID_SOCKET);
     if (socket == INVALID_SOCKET) return false;
     socketSetNoDelay(socket);
     if (accepted != nullptr) *accepted = socket;
@@ -214,13 +225,12 @@ IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count
         }
         if (buffers.empty()) return IoResult::Done;
         DWORD bytes = 0;
-        int result;
-        do {
-            result = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
-                                                       : ::WSASend(socket, buffers.data(),
-                                                                   static_cast<DWORD>(buffers.size()), &bytes, 0,
-                                                                   nullptr, nullptr);
-        } while (result == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
+        const int result = retryInterrupted(
+            [&] {
+                return ::WSASend(socket, buffers.data(), static_cast<DWORD>(buffers.size()), &bytes, 0, nullptr,
+                                 nullptr);
+            },
+            SOCKET_ERROR);
         if (result != SOCKET_ERROR) {
             *sent = bytes;
             return IoResult::Done;
@@ -243,11 +253,8 @@ IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count
 
 IoResult socketReceiveSome(SocketHandle socket, void* buffer, size_t length, size_t* received) {
     *received = 0;
-    int n;
-    do {
-        n = injectedFault(Fault::Interrupted) ? (::WSASetLastError(WSAEINTR), SOCKET_ERROR)
-                                              : ::recv(socket, static_cast<char*>(buffer), static_cast<int>(length), 0);
-    } while (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEINTR);
+    const int n = retryInterrupted(
+        [&] { return ::recv(socket, static_cast<char*>(buffer), static_cast<int>(length), 0); }, SOCKET_ERROR);
     if (n == SOCKET_ERROR) {
         const int error = ::WSAGetLastError();
         if (error == WSAEWOULDBLOCK) return IoResult::WouldBlock;
