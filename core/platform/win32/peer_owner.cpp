@@ -108,6 +108,15 @@ DWORD owningProcess(const sockaddr_in& from, const sockaddr_in& to, DWORD* pid, 
     return NO_ERROR;
 }
 
+// The user's SID as text ("S-1-5-21-..."); false when the system cannot tell it.
+bool sidText(PSID sid, char* buffer, size_t size) {
+    char* text = nullptr;
+    if (!ConvertSidToStringSidA(sid, &text)) return false;
+    format(buffer, size, "%s", text);
+    LocalFree(text);
+    return true;
+}
+
 }  // namespace
 
 PeerOwnerResult peerOwner(SocketHandle accepted) {
@@ -158,13 +167,8 @@ PeerOwnerResult peerOwner(SocketHandle accepted) {
         return result;
     }
     result.owner = PeerOwner::OtherUser;
-    char* text = nullptr;
-    if (ConvertSidToStringSidA(theirs, &text)) {
-        format(result.detail, sizeof result.detail, "%s", text);
-        LocalFree(text);
-    } else {
+    if (!sidText(theirs, result.detail, sizeof result.detail))
         format(result.detail, sizeof result.detail, "(process %lu)", static_cast<unsigned long>(pid));
-    }
     return result;
 }
 
@@ -198,11 +202,7 @@ ProcessUserResult processUser(ProcessId processId) {
         return result;
     }
     result.user = ProcessUser::Other;
-    char* text = nullptr;
-    if (ConvertSidToStringSidA(theirs, &text)) {
-        format(result.detail, sizeof result.detail, "%s", text);
-        LocalFree(text);
-    }
+    sidText(theirs, result.detail, sizeof result.detail);
     return result;
 }
 
