@@ -1,9 +1,7 @@
 #include "launcher/game_launch.h"
 
 #include <atomic>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "VantrelProcessHelper.h"
 #include "core/figures.h"

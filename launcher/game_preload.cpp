@@ -1,7 +1,5 @@
 #include "launcher/game_preload.h"
 
-#include <cstring>
-#include <vector>
 
 #include "VantrelProcessHelper.h"
 #include "core/log.h"
