@@ -16,7 +16,9 @@ async function withRun(scenario, body) {
     run.env.DRUX_JS_RESULT = run.file('result.json');
     try {
         await body(run);
-        await new Promise((r) => setTimeout(r, 200));
+        // Programs that have been told to end may take a moment to go.
+        const deadline = Date.now() + 10_000;
+        while (run.running().length > 0 && Date.now() < deadline) await new Promise((r) => setTimeout(r, 20));
         assert.deepEqual(run.running(), [], `still running\n${run.report()}`);
     } finally {
         await run.cleanup();
