@@ -38,6 +38,19 @@ bool startSockets() {
 
 void stopSockets() { ::WSACleanup(); }
 
+namespace {
+
+// 127.0.0.1:port.
+sockaddr_in loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+}  // namespace
+
 bool connectLoopback(int port, VantrelSocket* socket, std::string* error) {
     const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) {
@@ -46,11 +59,8 @@ bool connectLoopback(int port, VantrelSocket* socket, std::string* error) {
     }
     const BOOL one = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const sockaddr_in address = loopback(port);
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         *error = "cannot connect to 127.0.0.1:" + std::to_string(port) + ": " + errorText(::WSAGetLastError());
         ::closesocket(s);
         return false;
@@ -68,11 +78,8 @@ SOCKET boundSocket(int port) {
     if (s == INVALID_SOCKET) return s;
     BOOL one = TRUE;
     ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const sockaddr_in address = loopback(port);
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int error = ::WSAGetLastError();
         ::closesocket(s);
         ::WSASetLastError(error);
