@@ -46,15 +46,21 @@ namespace Drux {
 // adds the test offset to it).
 int64_t monotonicMilliseconds();
 
-// Starts a detached system thread that calls runThreadRecord(record) and ends
-// when it returns. False when the system refused (the last error says why).
+// Starts a system thread that calls runThreadRecord(record) and ends when it
+// returns. False when the system refused (the last error says why).
 bool startSystemThread(void* record, NativeThread* thread);
 // Shared: the body of every thread that startSystemThread started.
 void runThreadRecord(void* record);
+// Waits, once per thread, for a thread whose record has run to leave the
+// system: afterwards none of its instructions remain in the library, which a
+// host may then unload or leave by exiting. Bounded on Windows, where a
+// thread's exit needs the loader lock that a waiter inside DllMain would hold.
+void awaitSystemThreadExit(NativeThread thread);
 // Ends a thread forcibly; false where the system offers no such thing.
 bool terminateSystemThread(NativeThread thread);
-// Gives back what startSystemThread kept for the thread (a handle on Windows).
-void releaseSystemThread(NativeThread thread);
+// Gives back what startSystemThread kept for the thread: its handle on
+// Windows; on POSIX a thread whose exit was not awaited is detached.
+void releaseSystemThread(NativeThread thread, bool exitAwaited);
 
 // Shared: an absolute form of path against the current directory with "." and
 // ".." folded and no links resolved, by the splitting rules of paths.h (a

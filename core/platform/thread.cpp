@@ -1,10 +1,13 @@
-// Threads: the back-end starts a detached system thread; the record here
-// carries a completion signal of its own, so that every wait follows the
-// library's clock and can end after a time-out on both systems.
+// Threads: the back-end starts a system thread; the record here carries a
+// completion signal of its own, so that every wait follows the library's
+// clock and can end after a time-out on both systems. A wait that sees the
+// end also waits for the system thread to leave, so that a deletion that
+// returned has no thread left running the library's last instructions.
 #include "core/platform/thread.h"
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <vector>
 
 #include "core/platform/clock.h"
@@ -20,9 +23,20 @@ struct ThreadState {
     std::vector<Waker*> waiters;  // wakers of threads inside waitForThread
     NativeThread native{};
     bool started = false;
+    std::once_flag exitAwaitedOnce;
+    bool exitAwaited = false;  // written inside exitAwaitedOnce only
 
     ~ThreadState() {
-        if (started) releaseSystemThread(native);
+        if (started) releaseSystemThread(native, exitAwaited);
+    }
+
+    // Called once `ended` was seen: the body has returned, the system thread
+    // has only its return left.
+    void awaitExit() {
+        std::call_once(exitAwaitedOnce, [this] {
+            awaitSystemThreadExit(native);
+            exitAwaited = true;
+        });
     }
 
     void finish(uint32_t code) {
@@ -65,40 +79,44 @@ boost::shared_ptr<Thread> createThread(uint32_t (*function)(void*), void* argume
     return result;
 }
 
+namespace {
+
+// True once the thread's body has returned, false after timeoutMs.
+bool waitForEnd(ThreadState& state, uint32_t timeoutMs) {
+    Waker waker;
+    const uint32_t start = tickMilliseconds();
+    {
+        std::lock_guard<StateLock> guard(state.mutex);
+        if (state.ended) return true;
+        state.waiters.push_back(&waker);
+    }
+    for (;;) {
+        {
+            std::lock_guard<StateLock> guard(state.mutex);
+            const bool timedOut = timeoutMs != kWaitInfinite && tickMilliseconds() - start >= timeoutMs;
+            if (state.ended || timedOut) {
+                state.waiters.erase(std::find(state.waiters.begin(), state.waiters.end(), &waker));
+                return state.ended;
+            }
+        }
+        if (timeoutMs == kWaitInfinite)
+            waker.wait();
+        else
+            waker.waitUntilTick(start + timeoutMs);
+    }
+}
+
+}  // namespace
+
 uint32_t waitForThread(const boost::shared_ptr<Thread>& thread, uint32_t timeoutMs) {
     constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
     if (!thread || !thread->handle) return kWaitFailed;
     ThreadState& state = *thread->handle;
     if (state.threadId.load() == currentThreadId()) return kWaitTimeout;
 
-    Waker waker;
-    const uint32_t start = tickMilliseconds();
-    {
-        std::lock_guard<StateLock> guard(state.mutex);
-        if (state.ended) return kWaitObject0;
-        state.waiters.push_back(&waker);
-    }
-    auto leave = [&](uint32_t result) {
-        std::lock_guard<StateLock> guard(state.mutex);
-        state.waiters.erase(std::find(state.waiters.begin(), state.waiters.end(), &waker));
-        return result;
-    };
-    for (;;) {
-        {
-            std::lock_guard<StateLock> guard(state.mutex);
-            if (state.ended) {
-                state.waiters.erase(std::find(state.waiters.begin(), state.waiters.end(), &waker));
-                return kWaitObject0;
-            }
-        }
-        if (timeoutMs == kWaitInfinite) {
-            waker.wait();
-            continue;
-        }
-        const uint32_t elapsed = tickMilliseconds() - start;
-        if (elapsed >= timeoutMs) return leave(kWaitTimeout);
-        waker.waitUntilTick(start + timeoutMs);
-    }
+    if (!waitForEnd(state, timeoutMs)) return kWaitTimeout;
+    state.awaitExit();
+    return kWaitObject0;
 }
 
 bool threadExitCode(const boost::shared_ptr<Thread>& thread, uint32_t* exitCode) {

@@ -39,14 +39,32 @@ TEST(Figures, AUsersEnvironmentChangesNoFigureOnlyTheTestSeamDoes) {
     EXPECT_EQ(5000u, figures.processStartPauseMs.load());
 }
 
+struct Gate {
+    std::atomic<bool> open{false};
+    std::atomic<bool> left{false};  // set by the thread's last work on its way out
+};
+
+// Marks the gate as left from the thread's exit, after the body returned:
+// late enough that a wait which ended with the body would not see it.
+struct ExitMarker {
+    Gate* gate = nullptr;
+    ~ExitMarker() {
+        Drux::sleepMilliseconds(20);
+        if (gate != nullptr) gate->left = true;
+    }
+};
+
 // Returns 7 once the gate opens.
-uint32_t gatedBody(void* gate) {
-    while (!static_cast<std::atomic<bool>*>(gate)->load()) Drux::sleepMilliseconds(1);
+uint32_t gatedBody(void* argument) {
+    Gate& gate = *static_cast<Gate*>(argument);
+    thread_local ExitMarker marker;
+    marker.gate = &gate;
+    while (!gate.open.load()) Drux::sleepMilliseconds(1);
     return 7;
 }
 
 TEST(Threads, WaitsEndWithTheBodyTheTimeOutOrAMovedClock) {
-    std::atomic<bool> gate{false};
+    Gate gate;
     boost::shared_ptr<Drux::Thread> thread = Drux::createThread(gatedBody, &gate);
     ASSERT_TRUE(thread);
     EXPECT_EQ(Drux::waitForThread(thread, 20), Drux::kWaitTimeout);
@@ -81,8 +99,10 @@ TEST(Threads, WaitsEndWithTheBodyTheTimeOutOrAMovedClock) {
     EXPECT_GE(threadEnded.load() - start, 60000u);
     EXPECT_GE(wakerEnded.load() - start, 60000u);
 
-    gate = true;
+    gate.open = true;
     EXPECT_EQ(Drux::waitForThread(thread, Drux::kWaitInfinite), Drux::kWaitObject0);
+    // Ended means gone from the system: a host may unload the library now.
+    EXPECT_TRUE(gate.left.load());
     uint32_t code = 0;
     EXPECT_TRUE(Drux::threadExitCode(thread, &code));
     EXPECT_EQ(code, 7u);

@@ -1,5 +1,6 @@
-// Threads on POSIX: detached pthreads (the shared part gives them a completion
-// signal of its own, since pthread_join cannot time out).
+// Threads on POSIX: joinable pthreads, joined once their record has run (the
+// shared part gives them a completion signal of its own, since pthread_join
+// cannot time out) and detached when nobody waited for them.
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -22,16 +23,7 @@ void* threadEntry(void* record) {
 }  // namespace
 
 bool startSystemThread(void* record, NativeThread* thread) {
-    pthread_attr_t attributes;
-    const int initialised = pthread_attr_init(&attributes);
-    if (initialised != 0) {
-        errno = initialised;
-        return false;
-    }
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    const int started =
-        injectedFault(Fault::ThreadStart) ? EAGAIN : pthread_create(thread, &attributes, threadEntry, record);
-    pthread_attr_destroy(&attributes);
+    const int started = injectedFault(Fault::ThreadStart) ? EAGAIN : pthread_create(thread, nullptr, threadEntry, record);
     if (started != 0) {
         errno = started;
         return false;
@@ -41,7 +33,11 @@ bool startSystemThread(void* record, NativeThread* thread) {
 
 bool terminateSystemThread(NativeThread) { return false; }
 
-void releaseSystemThread(NativeThread) {}
+void awaitSystemThreadExit(NativeThread thread) { pthread_join(thread, nullptr); }
+
+void releaseSystemThread(NativeThread thread, bool exitAwaited) {
+    if (!exitAwaited) pthread_detach(thread);
+}
 
 uint32_t currentThreadId() {
     thread_local const uint32_t id = static_cast<uint32_t>(syscall(SYS_gettid));

@@ -31,7 +31,14 @@ bool startSystemThread(void* record, NativeThread* thread) {
 
 bool terminateSystemThread(NativeThread thread) { return ::TerminateThread(thread, 0) != FALSE; }
 
-void releaseSystemThread(NativeThread thread) {
+void awaitSystemThreadExit(NativeThread thread) {
+    // The thread has only its return left; a second is far beyond that
+    // unless the waiter holds the loader lock its exit needs.
+    constexpr DWORD kExitBoundMs = 1000;
+    ::WaitForSingleObject(thread, kExitBoundMs);
+}
+
+void releaseSystemThread(NativeThread thread, bool) {
     if (thread != nullptr) ::CloseHandle(thread);
 }
 
