@@ -15,7 +15,8 @@
 //                   Interrupted when it is ready.
 //   shared_mutex.cpp the SharedMutex of shared_mutex.h: a machine-wide named
 //                   object that the system removes when its owner dies.
-//   socket.cpp      every function of socket.h (IPv4 TCP on 127.0.0.1).
+//   socket.cpp      every function of socket.h but socketSendSome, which is
+//                   shared, and sendPieces below (IPv4 TCP on 127.0.0.1).
 //   peer_owner.cpp  peerOwner() of peer_owner.h: who owns an accepted
 //                   connection's peer, compared with this process's user.
 //   process.cpp     every function of process.h.
@@ -38,6 +39,7 @@
 #include <cstdint>
 
 #include "core/platform/native.h"
+#include "core/platform/socket.h"
 
 namespace Drux {
 
@@ -61,6 +63,16 @@ bool terminateSystemThread(NativeThread thread);
 // Gives back what startSystemThread kept for the thread: its handle on
 // Windows; on POSIX a thread whose exit was not awaited is detached.
 void releaseSystemThread(NativeThread thread, bool exitAwaited);
+
+// At most this many pieces go into one send (well under IOV_MAX).
+constexpr size_t kMaxSendPieces = 64;
+// The back-end's half of socketSendSome: one gather send of pieces[0..count)
+// as socket.h describes it. The pieces are non-empty, at most kMaxSendPieces
+// and already cut by any fault a test armed; the back-end may shorten them.
+IoResult sendPieces(SocketHandle socket, ByteSpan* pieces, size_t count, size_t* sent);
+// Shared: cuts pieces[0..count) to their first `limit` bytes in all and
+// returns how many pieces are left.
+size_t keepFirstBytes(ByteSpan* pieces, size_t count, size_t limit);
 
 // Shared: an absolute form of path against the current directory with "." and
 // ".." folded and no links resolved, by the splitting rules of paths.h (a

@@ -51,8 +51,6 @@ auto retryInterrupted(Call call) -> decltype(call()) {
     }
 }
 
-// At most this many pieces go into one sendmsg (well under IOV_MAX).
-constexpr size_t kMaxSendParts = 64;
 // Pieces of at most this many bytes in all are copied together and sent as one.
 constexpr size_t kJoinedSendBytes = 8 * 1024;
 
@@ -156,51 +154,29 @@ bool socketSetReceiveWait(SocketHandle socket, uint32_t milliseconds) {
 
 bool socketSetNoDelay(SocketHandle socket) { return setNoDelay(socket); }
 
-IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count, size_t* sent) {
-    *sent = 0;
-    iovec pieces[kMaxSendParts];
-    size_t used = 0;
-    for (size_t i = 0; i < count && used < kMaxSendParts; ++i) {
-        if (parts[i].length == 0) continue;
-        pieces[used].iov_base = const_cast<void*>(parts[i].data);
-        pieces[used].iov_len = parts[i].length;
-        ++used;
-    }
-    if (used == 0) return IoResult::Done;
-    // A short send armed by a test cuts the gathered bytes to what it allows.
-    size_t total = 0;
-    for (size_t i = 0; i < used; ++i) total += pieces[i].iov_len;
-    size_t allowed = injectedSendLength(total);
-    size_t kept = 0;
-    while (kept < used && allowed > 0) {
-        if (pieces[kept].iov_len > allowed) pieces[kept].iov_len = allowed;
-        allowed -= pieces[kept].iov_len;
-        ++kept;
-    }
-    used = kept;
+IoResult sendPieces(SocketHandle socket, ByteSpan* pieces, size_t count, size_t* sent) {
     // A small message is copied into one piece: reading a vector costs the
     // kernel more than the copy does, and one piece goes through send.
     char joined[kJoinedSendBytes];
     size_t joinedLength = 0;
-    if (used > 1) {
-        for (size_t i = 0; i < used; ++i) joinedLength += pieces[i].iov_len;
-        if (joinedLength <= sizeof joined) {
-            size_t offset = 0;
-            for (size_t i = 0; i < used; ++i) {
-                std::memcpy(joined + offset, pieces[i].iov_base, pieces[i].iov_len);
-                offset += pieces[i].iov_len;
-            }
-            pieces[0].iov_base = joined;
-            pieces[0].iov_len = joinedLength;
-            used = 1;
+    for (size_t i = 0; i < count; ++i) joinedLength += pieces[i].length;
+    if (count > 1 && joinedLength <= sizeof joined) {
+        size_t offset = 0;
+        for (size_t i = 0; i < count; ++i) {
+            std::memcpy(joined + offset, pieces[i].data, pieces[i].length);
+            offset += pieces[i].length;
         }
+        pieces[0] = ByteSpan{joined, joinedLength};
+        count = 1;
     }
+    iovec vectors[kMaxSendPieces];
+    for (size_t i = 0; i < count; ++i) vectors[i] = iovec{const_cast<void*>(pieces[i].data), pieces[i].length};
     msghdr message{};
-    message.msg_iov = pieces;
-    message.msg_iovlen = used;
+    message.msg_iov = vectors;
+    message.msg_iovlen = count;
     // MSG_DONTWAIT: the call never blocks, whatever the descriptor's mode.
     const ssize_t n = retryInterrupted([&] {
-        return used == 1 ? ::send(socket, pieces[0].iov_base, pieces[0].iov_len, MSG_NOSIGNAL | MSG_DONTWAIT)
+        return count == 1 ? ::send(socket, pieces[0].data, pieces[0].length, MSG_NOSIGNAL | MSG_DONTWAIT)
                          : ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
     });
     if (n < 0) return wouldBlock(errno) ? IoResult::WouldBlock : IoResult::Failed;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/platform/fault_injection.h"
+#include "core/platform/platform.h"
 #include "core/platform/win32/interrupter_object.h"
 #include "core/platform/win32/windows_headers.h"
 // After <winsock2.h> and <windows.h>, which it needs.
@@ -206,29 +207,19 @@ bool socketSetNoDelay(SocketHandle socket) {
     return ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on) == 0;
 }
 
-IoResult socketSendSome(SocketHandle socket, const ByteSpan* parts, size_t count, size_t* sent) {
-    *sent = 0;
-    // A short send armed by a test cuts the gathered bytes to what it allows.
-    size_t total = 0;
-    for (size_t i = 0; i < count; ++i) total += parts[i].length;
-    size_t offered = injectedSendLength(total);
-    std::vector<WSABUF> buffers;
+IoResult sendPieces(SocketHandle socket, ByteSpan* pieces, size_t count, size_t* sent) {
+    size_t offered = 0;
+    for (size_t i = 0; i < count; ++i) offered += pieces[i].length;
+    WSABUF buffers[kMaxSendPieces];
     for (;;) {
-        buffers.clear();
-        size_t allowed = offered;
-        for (size_t i = 0; i < count && allowed > 0; ++i) {
-            if (parts[i].length == 0) continue;
-            const size_t length = parts[i].length < allowed ? parts[i].length : allowed;
-            buffers.push_back(
-                WSABUF{static_cast<ULONG>(length), static_cast<char*>(const_cast<void*>(parts[i].data))});
-            allowed -= length;
-        }
-        if (buffers.empty()) return IoResult::Done;
+        // Each pass offers less, so the pieces are cut in place.
+        count = keepFirstBytes(pieces, count, offered);
+        for (size_t i = 0; i < count; ++i)
+            buffers[i] = WSABUF{static_cast<ULONG>(pieces[i].length), static_cast<char*>(const_cast<void*>(pieces[i].data))};
         DWORD bytes = 0;
         const int result = retryInterrupted(
             [&] {
-                return ::WSASend(socket, buffers.data(), static_cast<DWORD>(buffers.size()), &bytes, 0, nullptr,
-                                 nullptr);
+                return ::WSASend(socket, buffers, static_cast<DWORD>(count), &bytes, 0, nullptr, nullptr);
             },
             SOCKET_ERROR);
         if (result != SOCKET_ERROR) {
