@@ -65,7 +65,7 @@ VANTREL_API int32_t VantrelGameController_Init(const char* firstProcessName, con
 }
 
 VANTREL_API int32_t VantrelGameController_Start(int32_t port) {
-    return Drux::withGameController("VantrelGameController_Start", [&](VantrelGameControllerStruct& controller) -> int32_t {
+    return Drux::withGameController(__func__, [&](VantrelGameControllerStruct& controller) -> int32_t {
         controller.lastHeardSeconds = Drux::tickSeconds();
         if (controller.client == nullptr) {
             Drux::LogError("VantrelGameController_Start: the controller has no client connection.\n");
@@ -76,14 +76,14 @@ VANTREL_API int32_t VantrelGameController_Start(int32_t port) {
 }
 
 VANTREL_API int32_t VantrelGameController_Remove(void) {
-    return Drux::withGameController("VantrelGameController_Remove", [](VantrelGameControllerStruct& controller) -> int32_t {
+    return Drux::withGameController(__func__, [](VantrelGameControllerStruct& controller) -> int32_t {
         removeController(&controller);
         return 1;
     });
 }
 
 VANTREL_API int32_t VantrelGameController_SetExitCallback(void* context, VantrelExitCallback callback) {
-    return Drux::withGameController("VantrelGameController_SetExitCallback",
+    return Drux::withGameController(__func__,
                               [&](VantrelGameControllerStruct& controller) -> int32_t {
                                   controller.exitCallbackContext = context;
                                   controller.exitCallback = callback;
@@ -93,7 +93,7 @@ VANTREL_API int32_t VantrelGameController_SetExitCallback(void* context, Vantrel
 
 VANTREL_API int32_t VantrelGameController_SetReceiveChatMessageCallback(void* context,
                                                                         VantrelChatMessageCallback callback) {
-    return Drux::withGameController("VantrelGameController_SetReceiveChatMessageCallback",
+    return Drux::withGameController(__func__,
                               [&](VantrelGameControllerStruct& controller) -> int32_t {
                                   controller.chatCallbackContext = context;
                                   controller.chatCallback = callback;
@@ -102,7 +102,7 @@ VANTREL_API int32_t VantrelGameController_SetReceiveChatMessageCallback(void* co
 }
 
 VANTREL_API int32_t VantrelGameController_SetHeartbeatActive(int32_t active) {
-    return Drux::withGameController("VantrelGameController_SetHeartbeatActive",
+    return Drux::withGameController(__func__,
                               [&](VantrelGameControllerStruct& controller) -> int32_t {
                                   if (controller.client == nullptr) return 1;
                                   VantrelMessageAgent_SetHeartbeatActive(controller.client->agent, active);
@@ -111,7 +111,7 @@ VANTREL_API int32_t VantrelGameController_SetHeartbeatActive(int32_t active) {
 }
 
 VANTREL_API int32_t VantrelGameController_GetHeartbeatActive(int32_t* active) {
-    return answerWithGameController("VantrelGameController_GetHeartbeatActive", active,
+    return answerWithGameController(__func__, active,
                                     [](VantrelGameControllerStruct& controller, int32_t& answer) -> int32_t {
                                         answer = 0;
                                         if (controller.client != nullptr)
@@ -121,7 +121,7 @@ VANTREL_API int32_t VantrelGameController_GetHeartbeatActive(int32_t* active) {
 }
 
 VANTREL_API int32_t VantrelGameController_KillProcesses(void) {
-    return Drux::withGameController("VantrelGameController_KillProcesses",
+    return Drux::withGameController(__func__,
                               [](VantrelGameControllerStruct& controller) -> int32_t {
                                   VantrelProcessHelper_KillProcessByName(controller.secondProcessName);
                                   VantrelProcessHelper_KillProcessByName(controller.firstProcessName);
@@ -133,8 +133,7 @@ VANTREL_API int32_t VantrelGameController_KillProcesses(void) {
 }
 
 VANTREL_API int32_t VantrelGameController_AreProcessesHung(int32_t* hung) {
-    return answerWithGameController(
-        "VantrelGameController_AreProcessesHung", hung,
+    return answerWithGameController(__func__, hung,
         [](VantrelGameControllerStruct& controller, int32_t& answer) -> int32_t {
             const int32_t silent = static_cast<int32_t>(Drux::tickSeconds() - controller.lastHeardSeconds.load());
             const int32_t limit = static_cast<int32_t>(Drux::figures().silenceLimitSeconds.load());

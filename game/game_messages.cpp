@@ -56,7 +56,7 @@ int32_t OnGameClientMessage(void*, int32_t messageType, const char* payload) {
 }
 
 VANTREL_API int32_t VantrelGameController_SendChatMessage(const char* text) {
-    return Drux::withGameController("VantrelGameController_SendChatMessage",
+    return Drux::withGameController(__func__,
                               [&](VantrelGameControllerStruct& controller) -> int32_t {
                                   sendToLauncher(controller, VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, text);
                                   return 1;
@@ -64,23 +64,23 @@ VANTREL_API int32_t VantrelGameController_SendChatMessage(const char* text) {
 }
 
 VANTREL_API int32_t VantrelGameController_SendGameConnectedToServerMessage(void) {
-    return sendNotice("VantrelGameController_SendGameConnectedToServerMessage",
+    return sendNotice(__func__,
                       VANTRELMESSAGETYPE_GAMECLIENT_CONNECTED_TO_SERVER);
 }
 
 VANTREL_API int32_t VantrelGameController_SendGameLaunchedMessage(void) {
-    return sendNotice("VantrelGameController_SendGameLaunchedMessage", VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED);
+    return sendNotice(__func__, VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED);
 }
 
 VANTREL_API int32_t VantrelGameController_SendGameVersionMismatchMessage(void) {
-    return sendNotice("VantrelGameController_SendGameVersionMismatchMessage",
+    return sendNotice(__func__,
                       VANTRELMESSAGETYPE_GAMECLIENT_VERSION_MISMATCH);
 }
 
 VANTREL_API int32_t VantrelGameController_SendGameAbandonedMessage(void) {
-    return sendNotice("VantrelGameController_SendGameAbandonedMessage", VANTRELMESSAGETYPE_GAMECLIENT_ABANDONED);
+    return sendNotice(__func__, VANTRELMESSAGETYPE_GAMECLIENT_ABANDONED);
 }
 
 VANTREL_API int32_t VantrelGameController_SendShutdownMessage(void) {
-    return sendNotice("VantrelGameController_SendShutdownMessage", VANTRELMESSAGETYPE_GAMECLIENT_STOPPED);
+    return sendNotice(__func__, VANTRELMESSAGETYPE_GAMECLIENT_STOPPED);
 }
