@@ -459,9 +459,10 @@ void throughput(const Placement& where) {
     std::printf("  raw one-way sends            %7.0f - %7.0f\n", o.first, o.second);
     std::printf("  raw echo, a burst's REPLYs   %7.0f - %7.0f\n", e.first, e.second);
     std::printf("  raw echo, one send per REPLY %7.0f - %7.0f\n", r.first, r.second);
-    std::printf("  agents (message + REPLY)     %7.0f - %7.0f   %.2fx - %.2fx of the echo with one send per REPLY, "
-                "%.2fx - %.2fx of one-way sends\n",
-                a.first, a.second, a.first / r.second, a.second / r.first, a.first / o.second, a.second / o.first);
+    std::printf(
+        "  agents (message + REPLY)     %7.0f - %7.0f   %.2fx - %.2fx of the echo with one send per REPLY, "
+        "%.2fx - %.2fx of one-way sends\n",
+        a.first, a.second, a.first / r.second, a.second / r.first, a.first / o.second, a.second / o.first);
     std::printf("  agents / echo with one send per REPLY, per round: median %.2fx (%.2fx - %.2fx)\n",
                 ratios[ratios.size() / 2], ratios.front(), ratios.back());
 }
@@ -483,7 +484,8 @@ double idleCpuPercent() {
         for (SocketHandle s : {pairs.back().a, pairs.back().b}) {
             VantrelMessageAgentHandle agent = nullptr;
             VantrelMessageAgent_Create(&agent);
-            VantrelMessageAgent_SetMessageArrivedCallback(agent, nullptr, [](void*, int32_t, const char*) { return 1; });
+            VantrelMessageAgent_SetMessageArrivedCallback(agent, nullptr,
+                                                          [](void*, int32_t, const char*) { return 1; });
             VantrelMessageAgent_Start(agent, s);
             agents.push_back(agent);
         }
@@ -576,10 +578,10 @@ void idleAndTeardown() {
     const double serverDeleteLogged = serverDeleteMillis();
     const double agentDeleteLogged = agentDeleteMillis();
     Vantrel_Remove();
-    std::printf("Deleting a server with %d connected clients           %10.2f %10.2f\n", kServerClients,
-                serverDelete, serverDeleteLogged);
-    std::printf("Deleting an agent whose socket was shut down (worst of %d) %6.2f %10.2f\n", kAgentDeletes,
-                agentDelete, agentDeleteLogged);
+    std::printf("Deleting a server with %d connected clients           %10.2f %10.2f\n", kServerClients, serverDelete,
+                serverDeleteLogged);
+    std::printf("Deleting an agent whose socket was shut down (worst of %d) %6.2f %10.2f\n", kAgentDeletes, agentDelete,
+                agentDeleteLogged);
     std::printf("Deleting an agent whose peer does not read, queue full (worst of %d) %.0f\n", kStuckDeletes,
                 stuckDeleteMillis());
 }
@@ -609,8 +611,8 @@ void logLock() {
     const double l = locked[locked.size() / 2], u = unlocked[unlocked.size() / 2];
     std::printf("\nOne log line (open, append, close), median of %d interleaved rounds of %d\n", kLogRounds,
                 kLinesPerLogRound);
-    std::printf("  through the log's writer lock  %6.2f us\n  the same append, no lock       %6.2f us   %.3fx\n", l,
-                u, l / u);
+    std::printf("  through the log's writer lock  %6.2f us\n  the same append, no lock       %6.2f us   %.3fx\n", l, u,
+                l / u);
 }
 
 }  // namespace

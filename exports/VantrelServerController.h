@@ -66,9 +66,8 @@ typedef struct PatchFunctionTable {
 
 /* Ends earlier instances of the three programs by executable name (only those that run as the
    caller's user, see VantrelProcessHelper_KillProcessByName) and listens on the launcher port. */
-VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32_t launcherPort,
-                                                 const char* airPath, int32_t airPort,
-                                                 const char* gamePath, int32_t gamePort,
+VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32_t launcherPort, const char* airPath,
+                                                 int32_t airPort, const char* gamePath, int32_t gamePort,
                                                  void* exitCallbackContext, VantrelExitCallback exitCallback,
                                                  VantrelErrorMessageCallback errorCallback,
                                                  const PatchFunctionTable* patchSupportTable);

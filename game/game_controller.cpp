@@ -13,8 +13,8 @@ std::atomic<VantrelGameControllerStruct*> g_controller{nullptr};
 
 void copyProcessName(char* field, size_t fieldSize, const char* name, const char* which) {
     if (name == nullptr) {
-        Drux::LogWarningF(320, "VantrelGameController_Init was given no %s process name; none is killed in its place.\n",
-                          which);
+        Drux::LogWarningF(
+            320, "VantrelGameController_Init was given no %s process name; none is killed in its place.\n", which);
         return;
     }
     Drux::std_strncpy(field, fieldSize, name);
@@ -49,7 +49,8 @@ VantrelGameControllerStruct* Drux::currentGameController() { return g_controller
 VANTREL_API int32_t VantrelGameController_Init(const char* firstProcessName, const char* secondProcessName) {
     return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (VantrelGameControllerStruct* previous = g_controller.load()) {
-            Drux::LogWarning("VantrelGameController_Init replaces the controller that exists; that one is removed first.\n");
+            Drux::LogWarning(
+                "VantrelGameController_Init replaces the controller that exists; that one is removed first.\n");
             removeController(previous);
         }
         auto* controller = new VantrelGameControllerStruct();
@@ -83,31 +84,28 @@ VANTREL_API int32_t VantrelGameController_Remove(void) {
 }
 
 VANTREL_API int32_t VantrelGameController_SetExitCallback(void* context, VantrelExitCallback callback) {
-    return Drux::withGameController(__func__,
-                              [&](VantrelGameControllerStruct& controller) -> int32_t {
-                                  controller.exitCallbackContext = context;
-                                  controller.exitCallback = callback;
-                                  return 1;
-                              });
+    return Drux::withGameController(__func__, [&](VantrelGameControllerStruct& controller) -> int32_t {
+        controller.exitCallbackContext = context;
+        controller.exitCallback = callback;
+        return 1;
+    });
 }
 
 VANTREL_API int32_t VantrelGameController_SetReceiveChatMessageCallback(void* context,
                                                                         VantrelChatMessageCallback callback) {
-    return Drux::withGameController(__func__,
-                              [&](VantrelGameControllerStruct& controller) -> int32_t {
-                                  controller.chatCallbackContext = context;
-                                  controller.chatCallback = callback;
-                                  return 1;
-                              });
+    return Drux::withGameController(__func__, [&](VantrelGameControllerStruct& controller) -> int32_t {
+        controller.chatCallbackContext = context;
+        controller.chatCallback = callback;
+        return 1;
+    });
 }
 
 VANTREL_API int32_t VantrelGameController_SetHeartbeatActive(int32_t active) {
-    return Drux::withGameController(__func__,
-                              [&](VantrelGameControllerStruct& controller) -> int32_t {
-                                  if (controller.client == nullptr) return 1;
-                                  VantrelMessageAgent_SetHeartbeatActive(controller.client->agent, active);
-                                  return 1;
-                              });
+    return Drux::withGameController(__func__, [&](VantrelGameControllerStruct& controller) -> int32_t {
+        if (controller.client == nullptr) return 1;
+        VantrelMessageAgent_SetHeartbeatActive(controller.client->agent, active);
+        return 1;
+    });
 }
 
 VANTREL_API int32_t VantrelGameController_GetHeartbeatActive(int32_t* active) {
@@ -121,20 +119,19 @@ VANTREL_API int32_t VantrelGameController_GetHeartbeatActive(int32_t* active) {
 }
 
 VANTREL_API int32_t VantrelGameController_KillProcesses(void) {
-    return Drux::withGameController(__func__,
-                              [](VantrelGameControllerStruct& controller) -> int32_t {
-                                  VantrelProcessHelper_KillProcessByName(controller.secondProcessName);
-                                  VantrelProcessHelper_KillProcessByName(controller.firstProcessName);
-                                  VantrelProcessHelper_KillProcessByName("volp_agent.exe");
-                                  VantrelProcessHelper_KillProcessByName("ZemDiff.exe");
-                                  VantrelProcessHelper_KillProcessByName("ZemPatch.exe");
-                                  return 1;
-                              });
+    return Drux::withGameController(__func__, [](VantrelGameControllerStruct& controller) -> int32_t {
+        VantrelProcessHelper_KillProcessByName(controller.secondProcessName);
+        VantrelProcessHelper_KillProcessByName(controller.firstProcessName);
+        VantrelProcessHelper_KillProcessByName("volp_agent.exe");
+        VantrelProcessHelper_KillProcessByName("ZemDiff.exe");
+        VantrelProcessHelper_KillProcessByName("ZemPatch.exe");
+        return 1;
+    });
 }
 
 VANTREL_API int32_t VantrelGameController_AreProcessesHung(int32_t* hung) {
-    return answerWithGameController(__func__, hung,
-        [](VantrelGameControllerStruct& controller, int32_t& answer) -> int32_t {
+    return answerWithGameController(
+        __func__, hung, [](VantrelGameControllerStruct& controller, int32_t& answer) -> int32_t {
             const int32_t silent = static_cast<int32_t>(Drux::tickSeconds() - controller.lastHeardSeconds.load());
             const int32_t limit = static_cast<int32_t>(Drux::figures().silenceLimitSeconds.load());
             answer = silent >= limit ? 1 : 0;

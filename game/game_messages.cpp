@@ -56,16 +56,14 @@ int32_t OnGameClientMessage(void*, int32_t messageType, const char* payload) {
 }
 
 VANTREL_API int32_t VantrelGameController_SendChatMessage(const char* text) {
-    return Drux::withGameController(__func__,
-                              [&](VantrelGameControllerStruct& controller) -> int32_t {
-                                  sendToLauncher(controller, VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, text);
-                                  return 1;
-                              });
+    return Drux::withGameController(__func__, [&](VantrelGameControllerStruct& controller) -> int32_t {
+        sendToLauncher(controller, VANTRELMESSAGETYPE_CHATMESSAGE_FROM_GAME, text);
+        return 1;
+    });
 }
 
 VANTREL_API int32_t VantrelGameController_SendGameConnectedToServerMessage(void) {
-    return sendNotice(__func__,
-                      VANTRELMESSAGETYPE_GAMECLIENT_CONNECTED_TO_SERVER);
+    return sendNotice(__func__, VANTRELMESSAGETYPE_GAMECLIENT_CONNECTED_TO_SERVER);
 }
 
 VANTREL_API int32_t VantrelGameController_SendGameLaunchedMessage(void) {
@@ -73,8 +71,7 @@ VANTREL_API int32_t VantrelGameController_SendGameLaunchedMessage(void) {
 }
 
 VANTREL_API int32_t VantrelGameController_SendGameVersionMismatchMessage(void) {
-    return sendNotice(__func__,
-                      VANTRELMESSAGETYPE_GAMECLIENT_VERSION_MISMATCH);
+    return sendNotice(__func__, VANTRELMESSAGETYPE_GAMECLIENT_VERSION_MISMATCH);
 }
 
 VANTREL_API int32_t VantrelGameController_SendGameAbandonedMessage(void) {

@@ -83,10 +83,9 @@ void removeController(VantrelServerControllerStruct* controller) {
 
 extern "C" {
 
-VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32_t launcherPort,
-                                                 const char* airPath, int32_t airPort, const char* gamePath,
-                                                 int32_t gamePort, void* exitCallbackContext,
-                                                 VantrelExitCallback exitCallback,
+VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32_t launcherPort, const char* airPath,
+                                                 int32_t airPort, const char* gamePath, int32_t gamePort,
+                                                 void* exitCallbackContext, VantrelExitCallback exitCallback,
                                                  VantrelErrorMessageCallback errorCallback,
                                                  const PatchFunctionTable* patchSupportTable) {
     return Drux::guardExport(__func__, 0, [&] {
@@ -124,8 +123,7 @@ VANTREL_API int32_t VantrelServerController_Init(const char* launcherPath, int32
         if (VantrelServer_Start(controller->launcherServer, launcherPort) != 1) {
             // The error context is still null here; the controller stays and
             // must be removed.
-            ReportControllerError(VANTRELERRORTYPE_COMMUNICATIONSTART,
-                                  "Unable to start communications for vantrel.\n");
+            ReportControllerError(VANTRELERRORTYPE_COMMUNICATIONSTART, "Unable to start communications for vantrel.\n");
             return 0;
         }
         return 1;

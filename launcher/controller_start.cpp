@@ -37,14 +37,12 @@ int32_t startArgs(const char* exportName, const char* extraArguments) {
 extern "C" {
 
 VANTREL_API int32_t VantrelServerController_Start(void) {
-    return Drux::guardExport(__func__, 0,
-                             [] { return startArgs("VantrelServerController_Start", nullptr); });
+    return Drux::guardExport(__func__, 0, [] { return startArgs("VantrelServerController_Start", nullptr); });
 }
 
 VANTREL_API int32_t VantrelServerController_StartArgs(const char* extraArguments) {
-    return Drux::guardExport(__func__, 0, [extraArguments] {
-        return startArgs("VantrelServerController_StartArgs", extraArguments);
-    });
+    return Drux::guardExport(
+        __func__, 0, [extraArguments] { return startArgs("VantrelServerController_StartArgs", extraArguments); });
 }
 
 VANTREL_API int32_t VantrelServerController_StartArgsExplicit(const char* commandLine) {

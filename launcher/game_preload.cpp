@@ -1,6 +1,5 @@
 #include "launcher/game_preload.h"
 
-
 #include "VantrelProcessHelper.h"
 #include "core/log.h"
 #include "core/platform/bounded_string.h"
@@ -56,8 +55,8 @@ void SendCredentialsToPreloadedGame(VantrelServerHandle server, int32_t messageT
 
     const ProcessPath launcherPath = helper->path(VANTRELPROCESSTYPE_LAUNCHER);
     const ProcessPath airPath = helper->path(VANTRELPROCESSTYPE_AIR);
-    const std::string commandLine = Drux::formatted("\"|%d| |%s| |%s| |%s|\"", controller->gamePort,
-                                                    launcherPath.text, airPath.text, text);
+    const std::string commandLine =
+        Drux::formatted("\"|%d| |%s| |%s| |%s|\"", controller->gamePort, launcherPath.text, airPath.text, text);
     const std::string message =
         Drux::formatted("%s{%s:%s,%s:%s}%s", kStartTag, kMessageTypeKey, "\"UpdateGameWithCredentials\"",
                         "\"commandLine\"", commandLine.c_str(), kEndTag);

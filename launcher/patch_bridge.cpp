@@ -210,9 +210,7 @@ int32_t PatchBridge_CancelUninstallGame() {
     return callCancel(kCancelUninstallGame);
 }
 
-int32_t PatchBridge_GetUninstallGameProgress(char* buffer) {
-    return callTextQuery(kGetUninstallGameProgress, buffer);
-}
+int32_t PatchBridge_GetUninstallGameProgress(char* buffer) { return callTextQuery(kGetUninstallGameProgress, buffer); }
 
 int32_t PatchBridge_PreviewUninstallGameVersion(const char* version) {
     Drux::LogInfoF(kVersionLineSize, "Previewing uninstall version %s\n", printable(version));

@@ -36,64 +36,64 @@ constexpr char kNoVersions[] = "[]";
 
 int32_t Drux::handlePatchRequest(int32_t messageType, const char* payload) {
     switch (messageType) {
-    case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_VERSION:
-        PatchBridge_InstallGameVersion(payload);
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_INSTALL:
-        PatchBridge_CancelInstallGame();
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PREVIEW:
-        PatchBridge_PreviewGameVersion(payload);
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_PREVIEW:
-        PatchBridge_CancelPreviewGame();
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_VERSION:
-        PatchBridge_UninstallGameVersion(payload);
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_UNINSTALL:
-        PatchBridge_CancelUninstallGame();
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_PREVIEW:
-        PatchBridge_PreviewUninstallGameVersion(payload);
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_UNINSTALL_PREVIEW:
-        PatchBridge_CancelPreviewUninstallGame();
-        return 1;
-
-    case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PROGRESS:
-        answer(messageType, PatchBridge_GetInstallGameProgress, nullptr);
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_PREVIEW_PROGRESS:
-        answer(messageType, PatchBridge_GetPreviewGameProgress, nullptr);
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_PROGRESS:
-        answer(messageType, PatchBridge_GetUninstallGameProgress, nullptr);
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_PREVIEW_UNINSTALL_PROGRESS:
-        answer(messageType, PatchBridge_GetPreviewUninstallGameProgress, nullptr);
-        return 1;
-
-    case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_LATEST_VERSIONS:
-        if (payload == nullptr) {
-            Drux::LogError("No arguments for EnumerateLatestGameVersions\n");
+        case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_VERSION:
+            PatchBridge_InstallGameVersion(payload);
             return 1;
-        }
-        answer(
-            messageType, [=](char* buffer) { return PatchBridge_EnumerateLatestGameVersions(payload, buffer); },
-            kNoVersions);
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_INSTALLED_VERSIONS:
-        answer(messageType, PatchBridge_EnumerateInstalledGameVersions, kNoVersions);
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_UNINSTALLABLE_VERSIONS:
-        answer(messageType, PatchBridge_EnumerateUninstallableGameVersions, kNoVersions);
-        return 1;
-    case VANTRELMESSAGETYPE_GAMECLIENT_INSTALLED_GAME_VERSION_SIZE:
-        answer(messageType, PatchBridge_InstalledGameVersionSize, kNoVersions);
-        return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_INSTALL:
+            PatchBridge_CancelInstallGame();
+            return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PREVIEW:
+            PatchBridge_PreviewGameVersion(payload);
+            return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_PREVIEW:
+            PatchBridge_CancelPreviewGame();
+            return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_VERSION:
+            PatchBridge_UninstallGameVersion(payload);
+            return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_UNINSTALL:
+            PatchBridge_CancelUninstallGame();
+            return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_PREVIEW:
+            PatchBridge_PreviewUninstallGameVersion(payload);
+            return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_CANCEL_UNINSTALL_PREVIEW:
+            PatchBridge_CancelPreviewUninstallGame();
+            return 1;
 
-    default:
-        return 0;
+        case VANTRELMESSAGETYPE_GAMECLIENT_INSTALL_PROGRESS:
+            answer(messageType, PatchBridge_GetInstallGameProgress, nullptr);
+            return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_PREVIEW_PROGRESS:
+            answer(messageType, PatchBridge_GetPreviewGameProgress, nullptr);
+            return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_UNINSTALL_PROGRESS:
+            answer(messageType, PatchBridge_GetUninstallGameProgress, nullptr);
+            return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_PREVIEW_UNINSTALL_PROGRESS:
+            answer(messageType, PatchBridge_GetPreviewUninstallGameProgress, nullptr);
+            return 1;
+
+        case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_LATEST_VERSIONS:
+            if (payload == nullptr) {
+                Drux::LogError("No arguments for EnumerateLatestGameVersions\n");
+                return 1;
+            }
+            answer(
+                messageType, [=](char* buffer) { return PatchBridge_EnumerateLatestGameVersions(payload, buffer); },
+                kNoVersions);
+            return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_INSTALLED_VERSIONS:
+            answer(messageType, PatchBridge_EnumerateInstalledGameVersions, kNoVersions);
+            return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_UNINSTALLABLE_VERSIONS:
+            answer(messageType, PatchBridge_EnumerateUninstallableGameVersions, kNoVersions);
+            return 1;
+        case VANTRELMESSAGETYPE_GAMECLIENT_INSTALLED_GAME_VERSION_SIZE:
+            answer(messageType, PatchBridge_InstalledGameVersionSize, kNoVersions);
+            return 1;
+
+        default:
+            return 0;
     }
 }

@@ -95,8 +95,7 @@ VANTREL_API void VantrelServerController_CheckGameTerminationState(void) {
         if (gamePath.text[0] == '\0') return 0;
         char drive[Drux::kMaxPath] = {};
         char directory[Drux::kMaxPath] = {};
-        if (!Drux::splitPath(gamePath.text, drive, sizeof drive, directory, sizeof directory, nullptr, 0, nullptr,
-                             0))
+        if (!Drux::splitPath(gamePath.text, drive, sizeof drive, directory, sizeof directory, nullptr, 0, nullptr, 0))
             return 0;
         char gameDirectory[Drux::kMaxPath] = {};
         Drux::makePath(gameDirectory, sizeof gameDirectory, drive, directory);

@@ -69,8 +69,8 @@ bool reserve(Drux::AgentCore& agent, size_t wanted, int32_t payloadLength) {
         larger.reset(new (std::nothrow) uint8_t[capacity + 1]);
     if (!larger) {
         if (in.capacity > 0) return payloadUnobtainable(agent, payloadLength);
-        Drux::LogWarningF(320, "Unable to obtain %zu bytes to read socket %d; closing the connection.\n",
-                          capacity + 1, static_cast<int>(agent.hostSocket.load()));
+        Drux::LogWarningF(320, "Unable to obtain %zu bytes to read socket %d; closing the connection.\n", capacity + 1,
+                          static_cast<int>(agent.hostSocket.load()));
         Drux::agentCloseConnection(agent);
         return false;
     }
@@ -95,8 +95,7 @@ bool fill(Drux::AgentCore& agent, size_t wanted) {
     }
     while (in.end - in.begin < wanted) {
         size_t received = 0;
-        if (!Drux::agentReceiveSome(agent, in.bytes.get() + in.end, in.capacity - in.end, in.end > in.begin,
-                                    &received))
+        if (!Drux::agentReceiveSome(agent, in.bytes.get() + in.end, in.capacity - in.end, in.end > in.begin, &received))
             return false;
         in.end += received;
     }

@@ -57,8 +57,7 @@ int32_t sendWhole(AgentCore& agent, const ByteSpan* parts, size_t count, size_t 
         } catch (const std::bad_alloc&) {
             // Part of the message may be on the wire already: the stream
             // cannot go on without the rest.
-            LogWarningF(320, "Unable to obtain %zu bytes to queue a message; closing the connection.\n",
-                        total - sent);
+            LogWarningF(320, "Unable to obtain %zu bytes to queue a message; closing the connection.\n", total - sent);
             agent.outgoing.clear();
             agentCloseConnection(agent);
             return 0;
@@ -79,7 +78,8 @@ bool refuseWhileStopped(const AgentCore& agent) {
 int32_t agentSendMessage(AgentCore& agent, int32_t type, const char* payload) {
     // Measured only up to one byte past the limit: a longer text is refused
     // without walking all of it.
-    const size_t length = payload != nullptr ? std_strnlen(payload, static_cast<size_t>(wire::kMaxPayloadBytes) + 1) : 0;
+    const size_t length =
+        payload != nullptr ? std_strnlen(payload, static_cast<size_t>(wire::kMaxPayloadBytes) + 1) : 0;
     const VantrelMessageHeader header = wire::makeHeader(type, static_cast<int32_t>(length));
     wire::HeaderBytes bytes;
     wire::encodeHeader(header, bytes);

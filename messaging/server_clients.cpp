@@ -38,18 +38,16 @@ VantrelServerClientNode::~VantrelServerClientNode() {
     // Only a running thread still holds the agent's state; through it, it
     // also holds the connection and the server.
     if (!state.expired())
-        Drux::LogWarning(
-            "A connection's thread is still running; its socket and its server are kept until it ends.\n");
+        Drux::LogWarning("A connection's thread is still running; its socket and its server are kept until it ends.\n");
 }
 
 void VantrelServer_AddClient(const boost::shared_ptr<VantrelServer>& server, Drux::SocketHandle socket) {
     const uint32_t limit = server->connectionLimit.load();
     if (Drux::serverClientCount(*server) >= limit) {
         char line[320];
-        Drux::boundedPrintf(line, sizeof line,
-                            "The server on port %u already holds %u connections; a new connection was closed.\n",
-                            static_cast<unsigned>(Drux::socketLocalPort(server->listenSocket)),
-                            static_cast<unsigned>(limit));
+        Drux::boundedPrintf(
+            line, sizeof line, "The server on port %u already holds %u connections; a new connection was closed.\n",
+            static_cast<unsigned>(Drux::socketLocalPort(server->listenSocket)), static_cast<unsigned>(limit));
         server->acceptWarnings.warning(line);
         Drux::socketClose(socket);
         return;

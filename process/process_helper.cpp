@@ -20,15 +20,16 @@ std::atomic<void*> g_registeredHwnd{nullptr};
 constexpr char kNotInitialized[] = "VantrelProcessHelper is not yet initialized.\n";
 constexpr char kUnknownProcessType[] = "Unknown process type.\n";
 
-
 // The record's identifier of the type, or null with the reason logged (no
 // record, or a type without an identifier).
 std::atomic<uint32_t>* processIdField(int32_t processType) {
     VantrelProcessHelperState* state = Drux::processHelperStateOrLogError();
     if (state == nullptr) return nullptr;
     switch (processType) {
-        case VANTRELPROCESSTYPE_AIR: return &state->airProcessId;
-        case VANTRELPROCESSTYPE_GAME: return &state->gameProcessId;
+        case VANTRELPROCESSTYPE_AIR:
+            return &state->airProcessId;
+        case VANTRELPROCESSTYPE_GAME:
+            return &state->gameProcessId;
         default:
             Drux::LogError(kUnknownProcessType);
             return nullptr;
@@ -73,10 +74,17 @@ VantrelProcessHelperState::VantrelProcessHelperState(const char* launcherPath, c
 bool VantrelProcessHelperState::path(int32_t processType, ProcessPath* out) const {
     const char* field = nullptr;
     switch (processType) {
-        case VANTRELPROCESSTYPE_AIR: field = airPath_; break;
-        case VANTRELPROCESSTYPE_GAME: field = gamePath_; break;
-        case VANTRELPROCESSTYPE_LAUNCHER: field = launcherPath_; break;
-        default: break;
+        case VANTRELPROCESSTYPE_AIR:
+            field = airPath_;
+            break;
+        case VANTRELPROCESSTYPE_GAME:
+            field = gamePath_;
+            break;
+        case VANTRELPROCESSTYPE_LAUNCHER:
+            field = launcherPath_;
+            break;
+        default:
+            break;
     }
     out->text[0] = '\0';
     if (field == nullptr) return false;
@@ -155,7 +163,8 @@ void* Drux::registeredHwnd() { return g_registeredHwnd.load(); }
 VANTREL_API int32_t VantrelProcessHelper_Init(const char* launcherPath, const char* airPath, const char* gamePath) {
     return Drux::guardExport(__func__, 0, [&]() -> int32_t {
         if (launcherPath == nullptr || airPath == nullptr || gamePath == nullptr) {
-            Drux::LogError("VantrelProcessHelper_Init needs the launcher, AIR and game paths; one of them is missing.\n");
+            Drux::LogError(
+                "VantrelProcessHelper_Init needs the launcher, AIR and game paths; one of them is missing.\n");
             return 0;
         }
         delete g_state.exchange(new VantrelProcessHelperState(launcherPath, airPath, gamePath));
@@ -204,8 +213,7 @@ VANTREL_API int32_t VantrelProcessHelper_GetProcessPathForProcessType(int32_t pr
 }
 
 VANTREL_API int32_t VantrelProcessHelper_IsProcessRunning(int32_t processType, uint32_t* running) {
-    return Drux::guardExport(__func__, 0,
-                             [&]() -> int32_t { return isProcessRunning(processType, running); });
+    return Drux::guardExport(__func__, 0, [&]() -> int32_t { return isProcessRunning(processType, running); });
 }
 
 VANTREL_API int32_t VantrelProcessHelper_StopProcess(int32_t processType, uint32_t timeoutMs) {

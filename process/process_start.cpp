@@ -74,7 +74,8 @@ bool LaunchProcess(const char* const* argv, int argc, const char* applicationNam
     }
     const std::string commandLine = Drux::buildCommandLine(applicationName, argv, argc);
     if (commandLine.size() > kMaxCommandLineLength) {
-        Drux::LogErrorF(1024, "The command line for %s has %zu characters, more than the %zu allowed; it is not started.\n",
+        Drux::LogErrorF(1024,
+                        "The command line for %s has %zu characters, more than the %zu allowed; it is not started.\n",
                         applicationName, commandLine.size(), kMaxCommandLineLength);
         Drux::setLastError(Drux::LibraryFailure::TooLong);
         return false;

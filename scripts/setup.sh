@@ -10,7 +10,7 @@
 # loader /usr/lib/wine/wine runs the 32-bit Windows build's tests.
 set -euo pipefail
 # clang and its runtime libraries build the libFuzzer targets (fuzz preset).
-packages=(cmake ninja-build g++ libgtest-dev libboost-dev pkg-config procps python3 tshark dpkg-dev clang libclang-rt-14-dev
+packages=(cmake ninja-build g++ libgtest-dev libboost-dev pkg-config procps python3 tshark dpkg-dev clang clang-format libclang-rt-14-dev
           googletest binutils mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix wine64)
 missing=()

@@ -34,8 +34,8 @@ void Inbox::countReply() {
 
 Inbox::Outcome Inbox::waitUntil(double seconds, const LostTest& lost, const std::function<bool()>& done,
                                 std::unique_lock<std::mutex>& lock) {
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000.0));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000.0));
     for (;;) {
         if (done()) return Outcome::Found;
         if (closed_) return Outcome::Closed;
@@ -65,18 +65,21 @@ Inbox::Outcome Inbox::waitFor(int32_t type, const std::string& text, double seco
     };
     // done() is looked at before the closed flag, so a wait for CLOSE itself finds it.
     bool matched = false;
-    return waitUntil(seconds, lost, [&]() { return matched || (matched = found()); }, lock);
+    return waitUntil(
+        seconds, lost, [&]() { return matched || (matched = found()); }, lock);
 }
 
 Inbox::Outcome Inbox::pause(double seconds, const LostTest& lost) {
     std::unique_lock<std::mutex> lock(lock_);
-    return waitUntil(seconds, lost, [] { return false; }, lock);
+    return waitUntil(
+        seconds, lost, [] { return false; }, lock);
 }
 
 Inbox::Outcome Inbox::idle(const LostTest& lost) {
     std::unique_lock<std::mutex> lock(lock_);
     for (;;) {
-        const Outcome outcome = waitUntil(3600, lost, [] { return false; }, lock);
+        const Outcome outcome = waitUntil(
+            3600, lost, [] { return false; }, lock);
         if (outcome != Outcome::TimedOut) return outcome;
     }
 }

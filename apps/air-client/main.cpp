@@ -64,11 +64,10 @@ public:
             std::string failure;
             const Inbox::Outcome outcome = run(command, &failure);
             if (command.action == Action::Close && outcome == Inbox::Outcome::Found) return kDone;
-            if (outcome == Inbox::Outcome::Found || (command.action == Action::Sleep &&
-                                                     outcome == Inbox::Outcome::TimedOut))
+            if (outcome == Inbox::Outcome::Found ||
+                (command.action == Action::Sleep && outcome == Inbox::Outcome::TimedOut))
                 continue;
-            return stopEarly(outcome, "line " + std::to_string(command.line) + " (" + command.source + ")",
-                             failure);
+            return stopEarly(outcome, "line " + std::to_string(command.line) + " (" + command.source + ")", failure);
         }
         Timeline::notef("script passed: %zu commands", commands.size());
         return idle();

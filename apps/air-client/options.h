@@ -11,10 +11,10 @@ namespace DruxAir {
 
 struct Options {
     int port = 0;
-    std::string scriptFile;     // --script FILE
-    std::string commands;       // --commands "cmd; cmd"
+    std::string scriptFile;  // --script FILE
+    std::string commands;    // --commands "cmd; cmd"
     bool haveCommands = false;
-    std::string logTag = "air";  // --log-tag TAG: log file vantrel-TAG.log
+    std::string logTag = "air";      // --log-tag TAG: log file vantrel-TAG.log
     bool startedByLauncher = false;  // the AIR runtime's "-runtime" was given
     bool help = false;
 };

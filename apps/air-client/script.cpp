@@ -25,8 +25,8 @@ bool noMore(const std::string& rest, const std::string& what, std::string* error
 }
 
 // "install <v>", "install progress", "install cancel" and the like.
-bool versionCommand(const std::string& word, const std::string& rest, int32_t command, int32_t progress,
-                    int32_t cancel, Command* c, std::string* error) {
+bool versionCommand(const std::string& word, const std::string& rest, int32_t command, int32_t progress, int32_t cancel,
+                    Command* c, std::string* error) {
     std::string after;
     const std::string what = firstWord(rest, &after);
     if (what.empty()) {
@@ -163,8 +163,7 @@ bool parseBody(const std::string& text, Command* c, std::string* error) {
         std::string payload;
         const std::string typeText = firstWord(rest, &payload);
         if (!DruxApps::parseMessageType(typeText, &c->type)) {
-            *error = typeText.empty() ? "\"send\" needs a message type"
-                                      : "unknown message type \"" + typeText + "\"";
+            *error = typeText.empty() ? "\"send\" needs a message type" : "unknown message type \"" + typeText + "\"";
             return false;
         }
         send(c, c->type, payload);
@@ -200,8 +199,7 @@ bool parseCommand(const std::string& text, int line, Command* command, bool* bla
     return parseBody(t, command, error);
 }
 
-bool parseScript(const std::string& text, bool semicolonsSeparate, std::vector<Command>* commands,
-                 std::string* error) {
+bool parseScript(const std::string& text, bool semicolonsSeparate, std::vector<Command>* commands, std::string* error) {
     commands->clear();
     int line = 1;
     size_t start = 0;

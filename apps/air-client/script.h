@@ -33,11 +33,11 @@ namespace DruxAir {
 enum class Action { Send, Wait, Sleep, Close };
 
 struct Command {
-    int line = 0;              // 1-based position in its source
-    std::string source;        // the command as written
+    int line = 0;        // 1-based position in its source
+    std::string source;  // the command as written
     Action action = Action::Send;
-    int32_t type = 0;          // Send: the type sent; Wait: the type awaited
-    bool hasPayload = false;   // Send: false sends no payload at all
+    int32_t type = 0;         // Send: the type sent; Wait: the type awaited
+    bool hasPayload = false;  // Send: false sends no payload at all
     std::string payload;
     double seconds = 0;        // Wait: time-out; Sleep: duration
     std::string expectedText;  // Wait: the payload must contain it (empty: any)
@@ -51,7 +51,6 @@ bool parseCommand(const std::string& text, int line, Command* command, bool* bla
 
 // A whole script; lines are separated by '\n', and also by ';' when
 // semicolonsSeparate is set. Nothing may follow "close". Errors name the line.
-bool parseScript(const std::string& text, bool semicolonsSeparate, std::vector<Command>* commands,
-                 std::string* error);
+bool parseScript(const std::string& text, bool semicolonsSeparate, std::vector<Command>* commands, std::string* error);
 
 }  // namespace DruxAir

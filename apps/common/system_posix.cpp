@@ -126,7 +126,6 @@ std::string whyPortCannotBeBound(int port) {
     return why;
 }
 
-
 void closeSocket(VantrelSocket socket) { ::close(socket); }
 
 void* openAppendFile(const char* path) {

@@ -10,9 +10,9 @@ namespace {
 
 std::string errorText(int code) {
     char* text = nullptr;
-    const DWORD length = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string result = length > 0 && text != nullptr ? std::string(text, length) : "error " + std::to_string(code);
     if (text != nullptr) ::LocalFree(text);
     while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
@@ -122,11 +122,11 @@ std::string whyPortCannotBeBound(int port) {
     std::string why = errorText(error);
     if (error == WSAEADDRINUSE) return why + " (another program listens there)";
     if (error == WSAEACCES)
-        return why + " (the system reserves the port for a service such as Hyper-V or WSL: see "
-                     "netsh int ipv4 show excludedportrange protocol=tcp)";
+        return why +
+               " (the system reserves the port for a service such as Hyper-V or WSL: see "
+               "netsh int ipv4 show excludedportrange protocol=tcp)";
     return why;
 }
-
 
 void closeSocket(VantrelSocket socket) { ::closesocket(socket); }
 

@@ -15,10 +15,10 @@ namespace DruxGame {
 struct CommandLine {
     bool preload = false;
     int gamePort = 0;
-    int airPort = 0;            // preload only
-    std::string launcherPath;   // ordinary only
-    std::string airPath;        // ordinary only
-    std::string arguments;      // ordinary: the start arguments; preload: the payload
+    int airPort = 0;           // preload only
+    std::string launcherPath;  // ordinary only
+    std::string airPath;       // ordinary only
+    std::string arguments;     // ordinary: the start arguments; preload: the payload
 };
 
 bool parseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* error);

@@ -81,9 +81,12 @@ public:
             VantrelGameController_GetHeartbeatActive(&active);
             VantrelGameController_AreProcessesHung(&hung);
             lock.lock();
-            if (active == 0) end_ = End::Lost;
-            else if (hung == 1) end_ = End::Silent;
-            else changed_.wait_for(lock, kLoopPeriod);
+            if (active == 0)
+                end_ = End::Lost;
+            else if (hung == 1)
+                end_ = End::Silent;
+            else
+                changed_.wait_for(lock, kLoopPeriod);
         }
     }
 
@@ -150,8 +153,7 @@ int main(int argc, char** argv) {
                                  : (", arguments \"" + line.arguments + "\"").c_str());
 
     Game game;
-    VantrelGameController_Init(DruxApps::fileName(line.launcherPath).c_str(),
-                               DruxApps::fileName(line.airPath).c_str());
+    VantrelGameController_Init(DruxApps::fileName(line.launcherPath).c_str(), DruxApps::fileName(line.airPath).c_str());
     VantrelGameController_SetExitCallback(&game, onExit);
     VantrelGameController_SetReceiveChatMessageCallback(&game, onChat);
     Status status = kNoConnection;

@@ -25,7 +25,9 @@ bool PreloadChannels::open(int airPort, int gamePort, std::string* error) {
     return true;
 }
 
-void PreloadChannels::reportPreloaded() { sendToLauncher(VANTRELMESSAGETYPE_GAMECLIENT_INITIAL_PRELOAD_COMPLETE, nullptr); }
+void PreloadChannels::reportPreloaded() {
+    sendToLauncher(VANTRELMESSAGETYPE_GAMECLIENT_INITIAL_PRELOAD_COMPLETE, nullptr);
+}
 
 void PreloadChannels::close() {
     air_.close();

@@ -23,10 +23,10 @@ namespace {
 using DruxApps::Timeline;
 
 // The host's own pacing (not the library's figures).
-constexpr int kPollPeriodMs = 100;              // between two VantrelServerController_ProcessEvents
-constexpr int kCloseWaitMs = 30000;             // after Ctrl-C, for the AIR client to close the run
-constexpr uint32_t kLeftoverGraceMs = 1000;     // for a program still running when the run is over
-constexpr int kCloseRepeatMs = 1000;            // CLOSE again, for an AIR client that was still connecting
+constexpr int kPollPeriodMs = 100;           // between two VantrelServerController_ProcessEvents
+constexpr int kCloseWaitMs = 30000;          // after Ctrl-C, for the AIR client to close the run
+constexpr uint32_t kLeftoverGraceMs = 1000;  // for a program still running when the run is over
+constexpr int kCloseRepeatMs = 1000;         // CLOSE again, for an AIR client that was still connecting
 
 // What the library's callbacks tell the host loop; written on any thread.
 struct RunState {
@@ -108,8 +108,7 @@ void closeInterruptedRun(int signalNumber) {
     const auto start = std::chrono::steady_clock::now();
     const auto deadline = start + std::chrono::milliseconds(kCloseWaitMs);
     auto nextClose = start + std::chrono::milliseconds(kCloseRepeatMs);
-    while (g_run.exitCalls.load() == 0 && Wakeup::signalCount() < 2 &&
-           std::chrono::steady_clock::now() < deadline) {
+    while (g_run.exitCalls.load() == 0 && Wakeup::signalCount() < 2 && std::chrono::steady_clock::now() < deadline) {
         Wakeup::wait(kPollPeriodMs);
         if (g_run.exitCalls.load() == 0 && std::chrono::steady_clock::now() >= nextClose) {
             sendClose();
@@ -190,8 +189,7 @@ bool chooseFreePorts(Options* o) {
 int runStartedController(const Options& o) {
     VantrelServerController_SetErrorMessageCallback(nullptr, onError);
     if (o.verify && VantrelServerController_VerifyAllNeededFilesExist() != 1) {
-        Timeline::error("a program is missing; looked for " + o.launcherPath + ", " + o.airPath + " and " +
-                        o.gamePath);
+        Timeline::error("a program is missing; looked for " + o.launcherPath + ", " + o.airPath + " and " + o.gamePath);
         return kCouldNotStart;
     }
     Timeline::note("starting the AIR client (the library pauses while a program starts)");

@@ -33,14 +33,22 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
         }
         std::string* text = nullptr;
         int* port = nullptr;
-        if (arg == "--launcher-path") text = &o->launcherPath;
-        else if (arg == "--air-path") text = &o->airPath;
-        else if (arg == "--game-path") text = &o->gamePath;
-        else if (arg == "--log-tag") text = &o->logTag;
-        else if (arg == "--air-args") text = &o->airArguments;
-        else if (arg == "--launcher-port") port = &o->launcherPort;
-        else if (arg == "--air-port") port = &o->airPort;
-        else if (arg == "--game-port") port = &o->gamePort;
+        if (arg == "--launcher-path")
+            text = &o->launcherPath;
+        else if (arg == "--air-path")
+            text = &o->airPath;
+        else if (arg == "--game-path")
+            text = &o->gamePath;
+        else if (arg == "--log-tag")
+            text = &o->logTag;
+        else if (arg == "--air-args")
+            text = &o->airArguments;
+        else if (arg == "--launcher-port")
+            port = &o->launcherPort;
+        else if (arg == "--air-port")
+            port = &o->airPort;
+        else if (arg == "--game-port")
+            port = &o->gamePort;
         else {
             *error = "unknown option \"" + arg + "\"";
             return false;
@@ -58,8 +66,8 @@ bool parseOptions(int argc, char** argv, Options* o, std::string* error) {
             return false;
         }
     }
-    const bool explicitPorts = o->launcherPort != kDefaultLauncherPort || o->airPort != kDefaultAirPort ||
-                               o->gamePort != kDefaultGamePort;
+    const bool explicitPorts =
+        o->launcherPort != kDefaultLauncherPort || o->airPort != kDefaultAirPort || o->gamePort != kDefaultGamePort;
     if (o->autoPorts && explicitPorts) {
         *error = "--ports auto chooses all three ports: give no --launcher-port, --air-port or --game-port with it";
         return false;

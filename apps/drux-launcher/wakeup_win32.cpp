@@ -35,7 +35,9 @@ void Wakeup::notify() {
     if (g_event != nullptr) ::SetEvent(g_event);
 }
 
-void Wakeup::wait(int timeoutMs) { ::WaitForSingleObject(g_event, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs)); }
+void Wakeup::wait(int timeoutMs) {
+    ::WaitForSingleObject(g_event, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+}
 
 int Wakeup::firstSignal() { return g_firstSignal.load(); }
 int Wakeup::signalCount() { return g_signalCount.load(); }

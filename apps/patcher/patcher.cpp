@@ -51,8 +51,9 @@ PATCHER_API int32_t InstallGameVersion(const char* version) {
     return g_install.run(version, [](const std::string& v, std::string* error, std::string* details) {
         std::lock_guard<std::mutex> guard(g_folders);
         const Settings settings = currentSettings();
-        const bool ok = installVersion(settings, v, g_install.cancelRequested(),
-                                       [](uint64_t done, uint64_t total) { g_install.progress(done, total); }, error);
+        const bool ok = installVersion(
+            settings, v, g_install.cancelRequested(),
+            [](uint64_t done, uint64_t total) { g_install.progress(done, total); }, error);
         *details = ",\"bytes\":" + std::to_string(ok ? installedSize(settings, v) : 0);
         return ok;
     });

@@ -24,8 +24,8 @@ std::string environment(const char* name, const char* fallback) {
 }
 
 // Copies one file in chunks; false with *error when it fails or is cancelled.
-bool copyFile(const fs::path& from, const fs::path& to, const std::atomic<bool>& cancel, uint64_t* done,
-              uint64_t total, const ProgressReport& report, std::string* error) {
+bool copyFile(const fs::path& from, const fs::path& to, const std::atomic<bool>& cancel, uint64_t* done, uint64_t total,
+              const ProgressReport& report, std::string* error) {
     std::ifstream in(from, std::ios::binary);
     std::ofstream out(to, std::ios::binary | std::ios::trunc);
     if (!in || !out) {
@@ -99,9 +99,8 @@ Settings currentSettings() {
 
 bool validVersion(const std::string& version) {
     if (version.empty() || version.size() > kMaxVersionLength || version == "." || version == "..") return false;
-    return std::all_of(version.begin(), version.end(), [](unsigned char c) {
-        return std::isalnum(c) || c == '.' || c == '_' || c == '-';
-    });
+    return std::all_of(version.begin(), version.end(),
+                       [](unsigned char c) { return std::isalnum(c) || c == '.' || c == '_' || c == '-'; });
 }
 
 int compareVersions(const std::string& a, const std::string& b) {
@@ -211,8 +210,9 @@ bool installVersion(const Settings& settings, const std::string& version, const 
         fs::remove(folder, fsError);  // only when nothing else is in it
         return false;
     }
-    fs::permissions(partial, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                 fs::perms::others_read | fs::perms::others_exec,
+    fs::permissions(partial,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                        fs::perms::others_exec,
                     fsError);
     fs::rename(partial, target, fsError);
     if (fsError) {

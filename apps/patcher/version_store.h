@@ -27,7 +27,7 @@ namespace DruxPatcher {
 struct Settings {
     std::filesystem::path root;
     std::filesystem::path gameSource;
-    std::filesystem::path library;  // the loaded launcher library, or empty
+    std::filesystem::path library;       // the loaded launcher library, or empty
     std::vector<std::string> available;  // newest first
 };
 

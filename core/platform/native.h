@@ -4,7 +4,7 @@
 #pragma once
 
 #ifdef _WIN32
-#include "core/platform/win32/native.h"
+#  include "core/platform/win32/native.h"
 #else
-#include "core/platform/posix/native.h"
+#  include "core/platform/posix/native.h"
 #endif

@@ -17,9 +17,7 @@ namespace {
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
-bool hasDrive(const char* path) {
-    return std::isalpha(static_cast<unsigned char>(path[0])) != 0 && path[1] == ':';
-}
+bool hasDrive(const char* path) { return std::isalpha(static_cast<unsigned char>(path[0])) != 0 && path[1] == ':'; }
 
 // Whether a part of `length` characters fits into output (a null output takes anything).
 bool fits(const char* output, size_t outputSize, size_t length) { return output == nullptr || length < outputSize; }
@@ -40,8 +38,8 @@ bool putTruncated(char* output, size_t outputSize, const std::string& text) {
 
 }  // namespace
 
-bool splitPath(const char* path, char* drive, size_t driveSize, char* directory, size_t directorySize,
-               char* fileName, size_t fileNameSize, char* extension, size_t extensionSize) {
+bool splitPath(const char* path, char* drive, size_t driveSize, char* directory, size_t directorySize, char* fileName,
+               size_t fileNameSize, char* extension, size_t extensionSize) {
     if (path == nullptr) return false;
     const size_t length = std::strlen(path);
     const size_t driveLength = hasDrive(path) ? 2 : 0;

@@ -14,8 +14,8 @@ constexpr size_t kMaxPath = 260;
 // buffer of the given size; false (outputs untouched) when a part does not fit.
 // drive: "C:" or ""; directory: up to and including the last separator;
 // fileName: after it, up to the last '.'; extension: from that '.' on.
-bool splitPath(const char* path, char* drive, size_t driveSize, char* directory, size_t directorySize,
-               char* fileName, size_t fileNameSize, char* extension, size_t extensionSize);
+bool splitPath(const char* path, char* drive, size_t driveSize, char* directory, size_t directorySize, char* fileName,
+               size_t fileNameSize, char* extension, size_t extensionSize);
 // Joins drive and directory into output (truncating at outputSize - 1); adds a
 // separator after the directory if it lacks one.
 bool makePath(char* output, size_t outputSize, const char* drive, const char* directory);

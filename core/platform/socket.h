@@ -46,7 +46,6 @@ bool socketCloseAccepted(SocketHandle socket, uint32_t waitMs);
 // The port a bound socket listens on (for tests that bind port 0).
 uint16_t socketLocalPort(SocketHandle socket);
 
-
 // A piece of an outgoing message; a send gathers several (sendmsg / WSASend).
 struct ByteSpan {
     const void* data;

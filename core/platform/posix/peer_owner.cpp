@@ -182,25 +182,25 @@ PeerOwnerResult peerOwner(SocketHandle accepted) {
     if (lookup.found == Found::Failed) lookup = byProcNetTcp(local, peer);
 
     switch (lookup.found) {
-    case Found::Owner:
-        if (lookup.uid == static_cast<uint32_t>(::geteuid())) {
-            result.owner = PeerOwner::SameUser;
-        } else {
-            result.owner = PeerOwner::OtherUser;
-            format(result.detail, sizeof result.detail, "%u", lookup.uid);
-        }
-        break;
-    case Found::Gone:
-        result.owner = PeerOwner::Closed;
-        format(result.detail, sizeof result.detail, "no process holds the peer's socket");
-        break;
-    case Found::Failed:
-        result.owner = PeerOwner::Unknown;
-        if (diagnostics.why[0] != '\0')
-            format(result.detail, sizeof result.detail, "%s; %s", diagnostics.why, lookup.why);
-        else
-            format(result.detail, sizeof result.detail, "%s", lookup.why);
-        break;
+        case Found::Owner:
+            if (lookup.uid == static_cast<uint32_t>(::geteuid())) {
+                result.owner = PeerOwner::SameUser;
+            } else {
+                result.owner = PeerOwner::OtherUser;
+                format(result.detail, sizeof result.detail, "%u", lookup.uid);
+            }
+            break;
+        case Found::Gone:
+            result.owner = PeerOwner::Closed;
+            format(result.detail, sizeof result.detail, "no process holds the peer's socket");
+            break;
+        case Found::Failed:
+            result.owner = PeerOwner::Unknown;
+            if (diagnostics.why[0] != '\0')
+                format(result.detail, sizeof result.detail, "%s; %s", diagnostics.why, lookup.why);
+            else
+                format(result.detail, sizeof result.detail, "%s", lookup.why);
+            break;
     }
     return result;
 }

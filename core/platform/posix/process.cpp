@@ -61,7 +61,7 @@ char processStateLetter(ProcessId processId) {
 
 // What the children of a launch tell the caller through the pipe.
 struct LaunchReport {
-    int32_t kind;   // kStarted: value is the program's id; kFailed: value is errno
+    int32_t kind;  // kStarted: value is the program's id; kFailed: value is errno
     int32_t value;
 };
 constexpr int32_t kStarted = 1;
@@ -92,9 +92,9 @@ int aboveStandardDescriptors(int fd) {
     sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int s = 1; s < NSIG; ++s) {
         if (s == SIGKILL || s == SIGSTOP) continue;
-        struct sigaction current{};
+        struct sigaction current {};
         if (sigaction(s, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
-            struct sigaction byDefault{};
+            struct sigaction byDefault {};
             byDefault.sa_handler = SIG_DFL;
             sigaction(s, &byDefault, nullptr);
         }

@@ -177,7 +177,7 @@ IoResult sendPieces(SocketHandle socket, ByteSpan* pieces, size_t count, size_t*
     // MSG_DONTWAIT: the call never blocks, whatever the descriptor's mode.
     const ssize_t n = retryInterrupted([&] {
         return count == 1 ? ::send(socket, pieces[0].data, pieces[0].length, MSG_NOSIGNAL | MSG_DONTWAIT)
-                         : ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+                          : ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
     });
     if (n < 0) return wouldBlock(errno) ? IoResult::WouldBlock : IoResult::Failed;
     *sent = static_cast<size_t>(n);
@@ -198,8 +198,8 @@ SocketWait waitSocket(SocketHandle socket, unsigned interest, const Interrupter&
     *ready = 0;
     pollfd fds[2] = {};
     fds[0].fd = socket;
-    fds[0].events = static_cast<short>(((interest & kSocketReadable) ? POLLIN : 0) |
-                                       ((interest & kSocketWritable) ? POLLOUT : 0));
+    fds[0].events =
+        static_cast<short>(((interest & kSocketReadable) ? POLLIN : 0) | ((interest & kSocketWritable) ? POLLOUT : 0));
     fds[1].fd = interrupter.descriptor();
     fds[1].events = POLLIN;
     const int64_t deadline = timeoutMs < 0 ? 0 : monotonicMilliseconds() + timeoutMs;

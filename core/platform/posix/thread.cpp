@@ -23,7 +23,8 @@ void* threadEntry(void* record) {
 }  // namespace
 
 bool startSystemThread(void* record, NativeThread* thread) {
-    const int started = injectedFault(Fault::ThreadStart) ? EAGAIN : pthread_create(thread, nullptr, threadEntry, record);
+    const int started =
+        injectedFault(Fault::ThreadStart) ? EAGAIN : pthread_create(thread, nullptr, threadEntry, record);
     if (started != 0) {
         errno = started;
         return false;

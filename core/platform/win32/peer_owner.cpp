@@ -151,13 +151,15 @@ PeerOwnerResult peerOwner(SocketHandle accepted) {
     const DWORD peerError = openError != 0 ? openError : tokenUser(process.get(), theirs);
     if (peerError == ERROR_ACCESS_DENIED) {
         result.owner = PeerOwner::OtherUser;
-        format(result.detail, sizeof result.detail, "(process %lu, closed to this user)", static_cast<unsigned long>(pid));
+        format(result.detail, sizeof result.detail, "(process %lu, closed to this user)",
+               static_cast<unsigned long>(pid));
         return result;
     }
     if (peerError == ERROR_INVALID_PARAMETER) {
         // The owning process has ended since the table was read.
         result.owner = PeerOwner::Closed;
-        format(result.detail, sizeof result.detail, "the peer's process %lu has ended", static_cast<unsigned long>(pid));
+        format(result.detail, sizeof result.detail, "the peer's process %lu has ended",
+               static_cast<unsigned long>(pid));
         return result;
     }
     if (peerError != 0) return unknown("the peer's process cannot be queried", peerError);

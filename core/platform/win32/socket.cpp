@@ -85,7 +85,6 @@ sockaddr_in loopback(uint16_t port) {
 
 }  // namespace
 
-
 int lastSocketError() { return ::WSAGetLastError(); }
 
 int socketStartup() {
@@ -151,9 +150,7 @@ bool socketShutdown(SocketHandle socket) {
 
 bool socketShutdownSending(SocketHandle socket) { return ::shutdown(socket, SD_SEND) == 0; }
 
-bool socketClose(SocketHandle socket) {
-    return ::closesocket(socket) == 0;
-}
+bool socketClose(SocketHandle socket) { return ::closesocket(socket) == 0; }
 
 bool socketCloseAccepted(SocketHandle socket, uint32_t waitMs) {
     // The graceful close that Windows documents for exclusively bound ports:
@@ -215,12 +212,11 @@ IoResult sendPieces(SocketHandle socket, ByteSpan* pieces, size_t count, size_t*
         // Each pass offers less, so the pieces are cut in place.
         count = keepFirstBytes(pieces, count, offered);
         for (size_t i = 0; i < count; ++i)
-            buffers[i] = WSABUF{static_cast<ULONG>(pieces[i].length), static_cast<char*>(const_cast<void*>(pieces[i].data))};
+            buffers[i] =
+                WSABUF{static_cast<ULONG>(pieces[i].length), static_cast<char*>(const_cast<void*>(pieces[i].data))};
         DWORD bytes = 0;
         const int result = retryInterrupted(
-            [&] {
-                return ::WSASend(socket, buffers, static_cast<DWORD>(count), &bytes, 0, nullptr, nullptr);
-            },
+            [&] { return ::WSASend(socket, buffers, static_cast<DWORD>(count), &bytes, 0, nullptr, nullptr); },
             SOCKET_ERROR);
         if (result != SOCKET_ERROR) {
             *sent = bytes;
