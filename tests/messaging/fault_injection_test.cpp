@@ -25,14 +25,12 @@ protected:
 TEST_F(FaultInjectionTest, ARefusedAcceptIsLoggedAndTheNextAcceptTakesTheConnection) {
     const uint16_t port = startServer();
     Drux::testing::failNext(Fault::Accept, 2);
-    const SocketHandle client = Drux::socketCreate();
-    ASSERT_TRUE(Drux::socketConnect(client, port));
+    const SocketHandle client = connectClient(port);
     ASSERT_TRUE(DruxTest::sendPlain(client, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "hi")));
     EXPECT_EQ(kReply, readBytes(client, kReply.size()));
     ASSERT_TRUE(recorder.waitForCount(1));
     EXPECT_EQ(0u, Drux::testing::faultsLeft(Fault::Accept));
     EXPECT_EQ(2u, logCount("WARNING: Failed to accept a connection; the server goes on listening.\n"));
-    Drux::socketClose(client);
 }
 
 TEST_F(FaultInjectionTest, AThreadThatCannotStartFailsTheAgentStartAndALaterStartWorks) {
@@ -90,23 +88,19 @@ TEST_F(FaultInjectionTest, AFailedPayloadAllocationEndsThatConnectionOnly) {
     // longer than any receive buffer, which gets a buffer of its own.
     for (const size_t length : {size_t{20000}, size_t{200000}}) {
         SCOPED_TRACE(length);
-        const SocketHandle lost = Drux::socketCreate();
-        ASSERT_TRUE(Drux::socketConnect(lost, port));
+        const SocketHandle lost = connectClient(port);
         Drux::testing::failNext(Fault::Allocation, 1);
         ASSERT_TRUE(
             DruxTest::sendPlain(lost, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, std::string(length, 'l'))));
         const std::string line = "WARNING: Unable to obtain " + std::to_string(length) +
                                  " bytes for a message payload; closing the connection.\n";
-        ASSERT_TRUE(DruxTest::waitUntil([&] { return logContains(line); }));
-        Drux::socketClose(lost);
+        ASSERT_TRUE(DruxTest::waitUntil([&] { return logContains(line) && listed() == 0; }));
     }
-    const SocketHandle kept = Drux::socketCreate();
-    ASSERT_TRUE(Drux::socketConnect(kept, port));
+    const SocketHandle kept = connectClient(port);
     ASSERT_TRUE(DruxTest::sendPlain(kept, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "kept")));
     EXPECT_EQ(kReply, readBytes(kept, kReply.size()));
     ASSERT_TRUE(recorder.waitForCount(1));
     EXPECT_EQ(std::vector<std::string>{"11:kept"}, recorder.messages());
-    Drux::socketClose(kept);
 }
 
 }  // namespace

@@ -37,18 +37,15 @@ constexpr bool kMemoryComparable = true;
 struct Resources {
     size_t descriptors = 0, threads = 0, residentKiB = 0;
 
-    static size_t entries(const char* directory) {
-        return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(directory), {}));
-    }
     static Resources now() {
-        Resources r;
-        r.descriptors = entries("/proc/self/fd");
-        r.threads = entries("/proc/self/task");
+        auto entries = [](const char* directory) {
+            return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(directory), {}));
+        };
         std::ifstream statm("/proc/self/statm");
         size_t pages = 0;
         statm >> pages >> pages;
-        r.residentKiB = pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) / 1024;
-        return r;
+        return {entries("/proc/self/fd"), entries("/proc/self/task"),
+                pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) / 1024};
     }
     // Descriptors and threads back to `base` (two of each allowed for the
     // directory walk and a thread still leaving), memory within `slackKiB`
@@ -98,6 +95,11 @@ protected:
         setrlimit(RLIMIT_NOFILE, &limit);
         port = startServer();
     }
+    SocketHandle connectTo() {
+        const SocketHandle socket = Drux::socketCreate();
+        EXPECT_TRUE(Drux::socketConnect(socket, port));
+        return socket;
+    }
     uint16_t port = 0;
 };
 
@@ -115,12 +117,6 @@ struct ArrivalLog {
     std::mutex mutex;
     std::map<int, std::vector<int>> arrived;
 };
-
-SocketHandle connectTo(uint16_t port) {
-    const SocketHandle socket = Drux::socketCreate();
-    EXPECT_TRUE(Drux::socketConnect(socket, port));
-    return socket;
-}
 
 // Whether `received` is "b<first>", "b<first+1>", ... "b<last>" (then "end"
 // when `ended`): nothing lost, doubled or reordered in between.
@@ -148,7 +144,7 @@ TEST_F(ServerStressTest, FiveHundredClientsTalkDuringBroadcastsWhileOthersLeaveA
     std::map<int, int> sent;
     std::set<int> joined;
     int nextId = 0;
-    for (; nextId < kClients; ++nextId) live[nextId] = connectTo(port);
+    for (; nextId < kClients; ++nextId) live[nextId] = connectTo();
     ASSERT_TRUE(DruxTest::waitUntil([&] { return listed() == kClients; }, kLoadLimit));
     const Resources loaded = Resources::now();
 
@@ -169,7 +165,7 @@ TEST_F(ServerStressTest, FiveHundredClientsTalkDuringBroadcastsWhileOthersLeaveA
             Drux::socketClose(socket);
             live.erase(leaver);
             joined.insert(nextId);
-            live[nextId] = connectTo(port);
+            live[nextId] = connectTo();
         }
     }
     broadcaster.join();
@@ -222,7 +218,7 @@ TEST_F(ServerStressTest, TenThousandConnectionsComeAndGoWithResourcesFlat) {
     for (int cycle = 0; cycle < kCycles; cycle += kBatch) {
         if (cycle == kWarmUp) base.residentKiB = Resources::now().residentKiB;
         std::vector<SocketHandle> batch;
-        for (int i = 0; i < kBatch; ++i) batch.push_back(connectTo(port));
+        for (int i = 0; i < kBatch; ++i) batch.push_back(connectTo());
         // A reply proves that the server took the connection on.
         for (SocketHandle socket : batch) sendRaw(socket, messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED, "x"));
         for (SocketHandle socket : batch) ASSERT_EQ(kReply, readBytes(socket, 16));
