@@ -117,10 +117,10 @@ TEST_F(GameController, ExchangesProgressChatAndTheCloseOrderWithTheLaunchersGame
 }
 
 TEST_F(GameController, ACorruptHeaderEndsTheGameLikeCloseAndTheLauncherCountsAsHungAt150SilentSeconds) {
-    initAndStart([&] {  // before Start the silence counts from second 0 of the clock
+    ASSERT_NO_FATAL_FAILURE(initAndStart([&] {  // before Start the silence counts from second 0 of the clock
         if (Drux::tickSeconds() < 150) Drux::testing::advanceClock(150 * 1000u);
         EXPECT_EQ(1, hung());
-    });
+    }));
     EXPECT_EQ(0, hung());
 
     // Without an exit callback CLOSE only warns.
@@ -157,7 +157,7 @@ TEST_F(GameController, ACorruptHeaderEndsTheGameLikeCloseAndTheLauncherCountsAsH
 // backlog of chat that the socket has not taken yet, leaves before Remove ends
 // the connection.
 TEST_F(GameController, TheShutdownMessageBehindABacklogReachesTheLauncherBeforeRemoveEndsTheConnection) {
-    initAndStart();
+    ASSERT_NO_FATAL_FAILURE(initAndStart());
     Drux::AgentCore& agent = *Drux::currentGameController()->client->agent->core;
     auto queued = [&agent] {
         Drux::ScopedLock lock(agent.mutex);
