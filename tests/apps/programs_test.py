@@ -10,6 +10,7 @@ from dataclasses import dataclass
 from launcher_run import EMULATOR, LauncherRun, eventually, listen_on, program_running
 
 QUIT = "chat /quit\nwait STOPPED 20\nclose\n"
+CONNECTED = "create game\nwait CONNECTED_TO_SERVER 20\n"
 
 
 @dataclass
@@ -19,7 +20,7 @@ class Run:
     figures: str = "processStartPauseMs=100,processExitWaitMs=3000"
     options: tuple = ()   # the launcher's, besides the ports
     before: tuple = ()    # (who, note) waited for before the action
-    action: str = None    # "air-client" or "game" (killed), or "SIGINT" (sent to the launcher)
+    action: str = None    # "air-client" or "game" (killed), or "SIGINT" (sent to the launcher; "SIGINT twice")
     not_yet: tuple = ()   # launcher notes that must not have been written once the action took effect
     status: int = 0
     expected: tuple = ()  # (who, note), "{...}" filled in
@@ -29,6 +30,7 @@ class Run:
     windows: bool = False   # made under Wine too (the others signal or kill programs by their Linux pids)
     ports: bool = True      # the run's own ports given to the launcher (False: options choose them)
     unc: bool = False       # Wine only: the programs are named by a network path
+    relaunch: bool = False  # a second launcher, started at once on the same ports, must listen and run
 
 
 RUNS = [
@@ -51,22 +53,21 @@ RUNS = [
         expected=[("game", 'preloaded, game port {2}, payload "abc def"'),
                   ("game", "credentials (AIR port): game port {2}"), ("game", 'args "user=demo"')]),
     # The launcher chooses three free ports itself and says which.
-    Run("PortsAuto", "create game\nwait CONNECTED_TO_SERVER 20\n" + QUIT, options=["--ports", "auto"], ports=False,
-        complete=True, windows=True,
+    Run("PortsAuto", CONNECTED + QUIT, options=["--ports", "auto"], ports=False, complete=True, windows=True,
         expected=[("launcher", "--ports auto: chose the free ports launcher "), ("game", "ordinary start, game port ")]),
     # Under Wine: the AIR client and the game named by a network path. Each is
     # started with its folder on the share as its working directory, which the
     # system accepts only in the form Windows resolves (a leading "\\" kept).
     # Wine then starts the program in its Windows folder instead: it cannot
     # make a share the working directory of a process.
-    Run("FromANetworkShare", "create game\nwait CONNECTED_TO_SERVER 20\n" + QUIT, windows=True, unc=True,
+    Run("FromANetworkShare", CONNECTED + QUIT, windows=True, unc=True,
         options=["--air-path", "{unc}\\KyrCLient.exe", "--game-path", "{unc}\\drux-game.exe"], complete=True,
         expected=[("game", "ordinary start, game port {2}")]),
-    Run("AirClientKilledMidRun", "create game\nwait CONNECTED_TO_SERVER 20\nchat /quit\nwait STOPPED 20\n",
+    Run("AirClientKilledMidRun", CONNECTED + "chat /quit\nwait STOPPED 20\n",
         before=[("air-client", "script passed")], action="air-client", status=2,
         expected=[("launcher", "error callback: VANTRELERRORTYPE_AIRHEARTBEAT: Contact with Air lost version 2."),
                   ("launcher", "exit callback")]),
-    Run("GameKilledMidRun", "create game\nwait CONNECTED_TO_SERVER 20\nwait CRASHED 20\nclose\n",
+    Run("GameKilledMidRun", CONNECTED + "wait CRASHED 20\nclose\n",
         before=[("game", "-> launcher  GAMECLIENT_CONNECTED_TO_SERVER"), ("launcher", "supervising the run")],
         action="game", expected=[("air-client", "<- launcher  GAMECLIENT_CRASHED"), ("air-client", "script passed")]),
     # Killed at once, while the launcher is still starting the AIR client: the
@@ -78,10 +79,17 @@ RUNS = [
     # The commands travel on the AIR client's command line; the AIR client
     # answers the launcher's CLOSE, which closes the game too.
     Run("CtrlC", "", options=["--air-args", '--commands "create game; wait CONNECTED_TO_SERVER 20"'],
-        before=[("air-client", "script passed: 2 commands")], action="SIGINT", status=130,
+        before=[("air-client", "script passed: 2 commands"), ("launcher", "supervising the run")], action="SIGINT",
+        status=130, relaunch=True,
         expected=[("air-client", "started, script --commands"),
                   ("air-client", "the launcher closed the run; answering CLOSE"),
                   ("game", "<- launcher  CLOSE"), ("game", "-> launcher  GAMECLIENT_STOPPED")]),
+    # A second Ctrl-C at once: the launcher stops waiting and removes
+    # everything, its side closing the connections first.
+    Run("CtrlCTwice", CONNECTED, before=[("game", "-> launcher  GAMECLIENT_CONNECTED_TO_SERVER"),
+        ("launcher", "supervising the run")], action="SIGINT twice", status=130, relaunch=True),
+    # The AIR client closes the run while the game is connected.
+    Run("CloseWhileConnected", CONNECTED + "close\n", windows=True, relaunch=True),
     # Pauses of ten minutes: only the cut can end the start, so the run ending
     # at all shows that the signal was acted on during the start.
     Run("CtrlCDuringTheStart", "", figures="processStartPauseMs=600000,processExitWaitMs=3000",
@@ -132,8 +140,9 @@ class ProgramsTest(unittest.TestCase):
                 run.start([run.expand(option) for option in case.options], case.ports)
                 for who, text in case.before:
                     self.assertTrue(eventually(lambda: run.noted(who, text)), (who, text, run.report()))
-                if case.action == "SIGINT":
-                    run.launcher.send_signal(signal.SIGINT)
+                if case.action and case.action.startswith("SIGINT"):
+                    for _ in case.action.split():
+                        run.launcher.send_signal(signal.SIGINT)
                 elif case.action:
                     pids = run.pids(case.action)
                     self.assertEqual(len(pids), 1, run.report())
@@ -142,6 +151,17 @@ class ProgramsTest(unittest.TestCase):
                 for text in case.not_yet:
                     self.assertFalse(run.noted("launcher", text), run.report())
                 self.assertEqual(run.wait_for_exit(), case.status, run.report())
+                if case.relaunch:
+                    ended = run.note_times("launcher", "exits with status")[-1]
+                    run.set_script(CONNECTED + QUIT)
+                    run.start()
+                    self.assertEqual(run.wait_for_exit(), 0, run.report())
+                    self.assertEqual(len(run.note_times("launcher", "supervising the run")), 2, run.report())
+                    self.assertEqual(len(run.note_times("game", run.expand("ordinary start, game port {2}"))), 2)
+                    self.assertFalse(run.noted("launcher", "cannot listen"), run.report())
+                    relistening = run.note_times("launcher", "starting the AIR client")[-1]
+                    print("relaunch after %s: the second launcher listened %d ms after the first exited"
+                          % (case.name, relistening - ended))
                 for who, text in case.expected:
                     self.assertTrue(run.noted(who, run.expand(text)), (who, text, run.report()))
                 for who, text in case.absent:
@@ -156,41 +176,6 @@ class ProgramsTest(unittest.TestCase):
                 self.assertTrue(run.noted("launcher", "removed the controller"), run.report())
                 self.assertTrue(eventually(lambda: not run.running(), 10), run.running())
                 self.assertEqual(run.sanitizer_reports(), "")
-
-    def test_a_relaunch_right_after_a_stop_listens_on_the_same_three_ports(self):
-        # Stopped while the AIR client and the game are connected: by Ctrl-C
-        # (the launcher asks the AIR client to close the run), by a second
-        # Ctrl-C at once (the launcher stops waiting and removes everything,
-        # its side closing the connections first), and by the AIR client's
-        # own close. A second launcher started at once on the same ports must
-        # listen on all three and start its run.
-        stops = [("SIGINT", 130), ("SIGINT twice", 130), ("close", 0)]
-        for stop, status in stops:
-            with self.subTest(stop), LauncherRun() as run:
-                if EMULATOR and stop.startswith("SIGINT"):
-                    continue  # no console to signal under Wine: the close stands for the stop there
-                connected = "create game\nwait CONNECTED_TO_SERVER 20\n"
-                run.set_script(connected + ("close\n" if stop == "close" else ""))
-                run.start()
-                self.assertTrue(eventually(lambda: run.noted("game", "-> launcher  GAMECLIENT_CONNECTED_TO_SERVER")),
-                                run.report())
-                if stop.startswith("SIGINT"):
-                    self.assertTrue(eventually(lambda: run.noted("launcher", "supervising the run")), run.report())
-                    run.launcher.send_signal(signal.SIGINT)
-                    if stop == "SIGINT twice":
-                        run.launcher.send_signal(signal.SIGINT)
-                self.assertEqual(run.wait_for_exit(), status, run.report())
-                ended = run.note_times("launcher", "exits with status")[-1]
-                run.set_script(connected + QUIT)
-                run.start()
-                self.assertEqual(run.wait_for_exit(), 0, run.report())
-                self.assertEqual(len(run.note_times("launcher", "supervising the run")), 2, run.report())
-                self.assertEqual(len(run.note_times("game", "ordinary start, game port {}".format(run.ports[2]))), 2)
-                self.assertFalse(run.noted("launcher", "cannot listen"), run.report())
-                relistening = run.note_times("launcher", "starting the AIR client")[-1]
-                print("relaunch after %s: the second launcher listened %d ms after the first exited"
-                      % (stop, relistening - ended))
-                self.assertTrue(eventually(lambda: not run.running(), 10), run.running())
 
     def test_every_program_refuses_bad_input_with_a_clear_message_and_exit_status(self):
         with LauncherRun() as run:

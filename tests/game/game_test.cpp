@@ -1,5 +1,6 @@
 // The game controller against the launcher's end of the game connection: a
 // VantrelServer, or a socket the test writes byte by byte.
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -48,13 +49,24 @@ protected:
     }
     void TearDown() override {
         if (Drux::currentGameController() != nullptr) VantrelGameController_Remove();
+        for (Drux::SocketHandle socket : {launcher_, listening_}) Drux::socketClose(socket);
         LoggedTest::TearDown();
+    }
+    // Init, then Start against a port the test listens on (`beforeStart` in
+    // between); the launcher's end of the connection, accepted, is launcher_.
+    void initAndStart(const std::function<void()>& beforeStart = [] {}) {
+        ASSERT_TRUE(Drux::socketBind(listening_, 0) && Drux::socketListen(listening_));
+        ASSERT_EQ(1, VantrelGameController_Init("first.exe", "second.exe"));
+        beforeStart();
+        ASSERT_EQ(1, VantrelGameController_Start(Drux::socketLocalPort(listening_)));
+        ASSERT_TRUE(Drux::socketAccept(listening_, &launcher_));
     }
     int32_t hung() {
         int32_t value = -1;
         EXPECT_EQ(1, VantrelGameController_AreProcessesHung(&value));
         return value;
     }
+    Drux::SocketHandle listening_ = Drux::socketCreate(), launcher_ = Drux::kInvalidSocket;
 };
 
 TEST_F(GameController, ExchangesProgressChatAndTheCloseOrderWithTheLaunchersGameServer) {
@@ -105,62 +117,47 @@ TEST_F(GameController, ExchangesProgressChatAndTheCloseOrderWithTheLaunchersGame
 }
 
 TEST_F(GameController, ACorruptHeaderEndsTheGameLikeCloseAndTheLauncherCountsAsHungAt150SilentSeconds) {
-    const Drux::SocketHandle listening = Drux::socketCreate();
-    ASSERT_TRUE(Drux::socketBind(listening, 0));
-    ASSERT_TRUE(Drux::socketListen(listening));
-    ASSERT_EQ(1, VantrelGameController_Init("first.exe", "second.exe"));
-    // Before Start the silence counts from second 0 of the clock.
-    if (Drux::tickSeconds() < 150) Drux::testing::advanceClock(150 * 1000u);
-    EXPECT_EQ(1, hung());
-    ASSERT_EQ(1, VantrelGameController_Start(Drux::socketLocalPort(listening)));
-    Drux::SocketHandle launcher = Drux::kInvalidSocket;
-    ASSERT_TRUE(Drux::socketAccept(listening, &launcher));
+    ASSERT_NO_FATAL_FAILURE(initAndStart([&] {  // before Start the silence counts from second 0 of the clock
+        if (Drux::tickSeconds() < 150) Drux::testing::advanceClock(150 * 1000u);
+        EXPECT_EQ(1, hung());
+    }));
     EXPECT_EQ(0, hung());
 
     // Without an exit callback CLOSE only warns.
     const std::string reply = messageBytes(VANTRELMESSAGETYPE_REPLY);
-    MessagingTest::sendRaw(launcher, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "nobody listens") +
-                                         messageBytes(VANTRELMESSAGETYPE_CLOSE));
-    EXPECT_EQ(reply + reply, MessagingTest::readBytes(launcher, 32));
+    MessagingTest::sendRaw(launcher_, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "nobody listens") +
+                                          messageBytes(VANTRELMESSAGETYPE_CLOSE));
+    EXPECT_EQ(reply + reply, MessagingTest::readBytes(launcher_, 32));
     const std::string warning = "WARNING: No VantrelGameController \"Exit\" handler provided.";
     ASSERT_TRUE(DruxTest::waitUntil([&] { return logContains(warning); }));
     ASSERT_EQ(1, VantrelGameController_SetExitCallback(nullptr, &onExit));
-    MessagingTest::sendRaw(launcher, MessagingTest::headerBytes(20, 1, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, 0));
+    MessagingTest::sendRaw(launcher_, MessagingTest::headerBytes(20, 1, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, 0));
     ASSERT_TRUE(DruxTest::waitUntil([&] { return g_exits.load() == 1; }));
     EXPECT_TRUE(logContains("WARNING: Invalid message header size on incoming message.\n"));
 
     // A heartbeat; the chat behind it shows that it has been handled, and the
     // second it was heard in is the controller's own record.
-    MessagingTest::sendRaw(launcher, messageBytes(VANTRELMESSAGETYPE_HEARTBEAT) +
-                                         messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME));
-    EXPECT_EQ(reply + reply, MessagingTest::readBytes(launcher, 32));
-    EXPECT_EQ("", MessagingTest::readAvailable(launcher));  // the corrupt header had no answer
+    MessagingTest::sendRaw(launcher_, messageBytes(VANTRELMESSAGETYPE_HEARTBEAT) +
+                                          messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME));
+    EXPECT_EQ(reply + reply, MessagingTest::readBytes(launcher_, 32));
+    EXPECT_EQ("", MessagingTest::readAvailable(launcher_));  // the corrupt header had no answer
     const uint32_t heard = Drux::currentGameController()->lastHeardSeconds.load();
     Drux::testing::advanceClock((heard + 149) * 1000 + 500 - Drux::tickMilliseconds());
     EXPECT_EQ(0, hung());
     Drux::testing::advanceClock(1000);
     EXPECT_EQ(1, hung());
-    MessagingTest::sendRaw(launcher, messageBytes(VANTRELMESSAGETYPE_HEARTBEAT));
+    MessagingTest::sendRaw(launcher_, messageBytes(VANTRELMESSAGETYPE_HEARTBEAT));
     EXPECT_TRUE(DruxTest::waitUntil([&] { return hung() == 0; }));
     EXPECT_EQ(1, g_exits.load());
     const std::string text = logText();
     EXPECT_EQ(text.find(warning), text.rfind(warning));
-    VantrelGameController_Remove();
-    Drux::socketClose(launcher);
-    Drux::socketClose(listening);
 }
 
 // A game's last words reach a launcher that reads: STOPPED, sent behind a
 // backlog of chat that the socket has not taken yet, leaves before Remove ends
 // the connection.
 TEST_F(GameController, TheShutdownMessageBehindABacklogReachesTheLauncherBeforeRemoveEndsTheConnection) {
-    const Drux::SocketHandle listening = Drux::socketCreate();
-    ASSERT_TRUE(Drux::socketBind(listening, 0));
-    ASSERT_TRUE(Drux::socketListen(listening));
-    ASSERT_EQ(1, VantrelGameController_Init("first.exe", "second.exe"));
-    ASSERT_EQ(1, VantrelGameController_Start(Drux::socketLocalPort(listening)));
-    Drux::SocketHandle launcher = Drux::kInvalidSocket;
-    ASSERT_TRUE(Drux::socketAccept(listening, &launcher));
+    ASSERT_NO_FATAL_FAILURE(initAndStart());
     Drux::AgentCore& agent = *Drux::currentGameController()->client->agent->core;
     auto queued = [&agent] {
         Drux::ScopedLock lock(agent.mutex);
@@ -177,7 +174,7 @@ TEST_F(GameController, TheShutdownMessageBehindABacklogReachesTheLauncherBeforeR
     EXPECT_EQ(1, VantrelGameController_SendShutdownMessage());
     std::thread remove([] { EXPECT_EQ(1, VantrelGameController_Remove()); });
     bool closed = false;
-    const std::string stream = MessagingTest::readBytes(launcher, SIZE_MAX, 10000, &closed);
+    const std::string stream = MessagingTest::readBytes(launcher_, SIZE_MAX, 10000, &closed);
     remove.join();
     EXPECT_TRUE(closed);
     const std::string stopped = messageBytes(VANTRELMESSAGETYPE_GAMECLIENT_STOPPED);
@@ -185,8 +182,6 @@ TEST_F(GameController, TheShutdownMessageBehindABacklogReachesTheLauncherBeforeR
               stream.size());
     EXPECT_EQ(stopped, stream.substr(stream.size() - std::min(stream.size(), stopped.size())));
     EXPECT_FALSE(logContains("were dropped"));
-    Drux::socketClose(launcher);
-    Drux::socketClose(listening);
 }
 
 TEST_F(GameController, KillProcessesEndsBothNamedProgramsAndThePatchTools) {

@@ -1,5 +1,6 @@
-// The launcher controller: a whole run, starting, game starts, supervision,
-// removal while busy, and several connections at once.
+// The launcher controller: a whole run, starting, game starts, supervision
+// and how a game's end reaches the AIR client (also when no poll saw the game
+// running), a Stop or removal while busy, and several connections at once.
 #include <functional>
 #include <memory>
 #include <thread>
@@ -121,8 +122,7 @@ TEST_F(ControllerTest, ALauncherPortInUseFailsInitButLeavesAControllerToRemove) 
 TEST_F(ControllerTest, ASecondCreateWaitsForTheRunningGameAndOnlyWarnsIfItKeepsRunning) {
     initAndStart();
     Peer air(airPort_);
-    air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
-    const Record first = runsOf(gamePath_).at(0);
+    const Record first = startGame(air);
     EXPECT_EQ((Arguments{std::to_string(gamePort_), launcherPath_, airPath_, ""}), first.args);
     air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE, "second");
     const std::string warning =
@@ -144,9 +144,7 @@ TEST_F(ControllerTest, AMalformedHeaderOnAnyServerEndsTheRun) {
     initAndStart();
     const Record airRun = runsOf(airPath_).at(0);
     Peer air(airPort_);
-    air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
-    const Record game = runsOf(gamePath_).at(0);
-    ASSERT_TRUE(waitUntil([&] { return Drux::processHelperState()->gameProcessId == game.pid(); }));  // to be stopped
+    const Record game = startGame(air, true);  // known to the launcher, to be stopped
     sendHeader(gamePort_, 20, 1, VANTRELMESSAGETYPE_GAMECLIENT_LAUNCHED);
     ASSERT_TRUE(waitUntil([&] { return exitCalls_ == 1; }));
     EXPECT_TRUE(waitGone(game.pid()));
@@ -226,14 +224,6 @@ TEST_F(ControllerTest, CreateVersionStartsThePatchersPathOrFallsBackToTheDefault
     EXPECT_TRUE(waitGone(runsOf(airPath_).at(0).pid()));
 }
 
-// Moves the clock until the seconds clock reads `stamp + seconds`, half a second into that second.
-void advanceToSecondsAfter(uint32_t stamp, uint32_t seconds) {
-    const uint64_t target = (static_cast<uint64_t>(stamp) + seconds) * 1000 + 500;
-    ASSERT_GT(target, Drux::tickMilliseconds());
-    Drux::testing::advanceClock(static_cast<uint32_t>(target - Drux::tickMilliseconds()));
-    ASSERT_EQ(stamp + seconds, Drux::tickSeconds());
-}
-
 TEST_F(ControllerTest, TheAirClientIsLostAt150SilentSecondsNotAt149) {
     initAndStart();
     const Record airRun = runsOf(airPath_).at(0);
@@ -255,9 +245,7 @@ TEST_F(ControllerTest, AnAirClientThatIsGoneEndsTheRunAndIsReportedOnlyWithoutAG
     initAndStart();
     const Record airRun = runsOf(airPath_).at(0);
     Peer air(airPort_);
-    air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
-    const Record game = runsOf(gamePath_).at(0);
-    ASSERT_TRUE(waitUntil([&] { return Drux::processHelperState()->gameProcessId == game.pid(); }));  // the poll sees it
+    const Record game = startGame(air, true);  // the poll sees it
     ASSERT_TRUE(end(airRun));
     EXPECT_EQ(1, VantrelServerController_ProcessEvents());
     EXPECT_EQ(1, exitCalls_.load());
@@ -269,22 +257,107 @@ TEST_F(ControllerTest, AnAirClientThatIsGoneEndsTheRunAndIsReportedOnlyWithoutAG
     EXPECT_EQ((Errors{{this, VANTRELERRORTYPE_AIRHEARTBEAT, "Contact with Air lost version 2.\n"}}), takeErrors());
 }
 
-// The launcher stops a game that has gone silent; the next poll reports the stop as a crash.
-TEST_F(ControllerTest, AGameSilentFor150SecondsIsStoppedAndReportedAsCrashed) {
+enum class End { Crash, CrashAfterAPoll, Stopped, Abandoned, KillAsked, Silent };
+
+struct GameEnd {
+    const char* name;
+    int32_t request;  // what the AIR client asks for: an ordinary or a preloaded game
+    End end;
+    size_t crashReports;
+};
+
+void PrintTo(const GameEnd& c, std::ostream* out) { *out << c.name; }
+
+class GameEndTest : public ControllerTest, public ::testing::WithParamInterface<GameEnd> {
+protected:
+    // Two polls after the game is gone and the launcher has its process; then
+    // what the polls relayed has arrived.
+    size_t crashReportsAfterPolls(Peer& air, const Record& game) {
+        EXPECT_TRUE(waitGone(game.pid()));
+        EXPECT_TRUE(waitUntil([&] { return Drux::processHelperState()->gameProcessId == game.pid(); }));
+        EXPECT_EQ(1, VantrelServerController_ProcessEvents());
+        EXPECT_EQ(1, VantrelServerController_ProcessEvents());
+        air.link();
+        return air.count(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED);
+    }
+};
+
+TEST_P(GameEndTest, AGameThatEndsIsReportedAsCrashedOnceUnlessItAnnouncedItsEnd) {
     initAndStart();
     Peer air(airPort_, false);
-    air.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE);
-    const Record game = runsOf(gamePath_).at(0);
-    EXPECT_EQ(1, VantrelServerController_ProcessEvents());
-    advanceToSecondsAfter(Drux::currentController()->gameHeartbeatTime, 150);
-    air.send(VANTRELMESSAGETYPE_HEARTBEAT);  // the AIR client itself is not silent
     air.link();
-    EXPECT_EQ(1, VantrelServerController_ProcessEvents());
-    EXPECT_TRUE(waitGone(game.pid()));
-    EXPECT_EQ(1, VantrelServerController_ProcessEvents());
-    air.link();
-    EXPECT_EQ(1u, air.count(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED));
+    const End end = GetParam().end;
+    const bool polled = end == End::CrashAfterAPoll || end == End::Silent;
+    const Record first = startGame(air, polled, GetParam().request);
+    if (polled) {
+        EXPECT_EQ(1, VantrelServerController_ProcessEvents());
+    }
+    if (end == End::Crash || end == End::CrashAfterAPoll) Drux::terminateProcess(first.pid());
+    if (end == End::Stopped || end == End::Abandoned) {
+        const int32_t type =
+            end == End::Stopped ? VANTRELMESSAGETYPE_GAMECLIENT_STOPPED : VANTRELMESSAGETYPE_GAMECLIENT_ABANDONED;
+        Peer game(gamePort_);
+        game.send(type);
+        ASSERT_TRUE(waitUntil([&] { return Drux::currentController()->gameEndReported == 1; }));
+        Drux::terminateProcess(first.pid());
+        EXPECT_TRUE(air.waitFor(type));
+    }
+    if (end == End::KillAsked) air.send(VANTRELMESSAGETYPE_KILL_GAMECLIENT_PROCESS);
+    if (end == End::Silent) {  // the launcher stops a game silent for 150 s (the AIR client is not silent)
+        advanceToSecondsAfter(Drux::currentController()->gameHeartbeatTime, 150);
+        air.send(VANTRELMESSAGETYPE_HEARTBEAT);
+        air.link();
+        EXPECT_EQ(1, VantrelServerController_ProcessEvents());
+    }
+    EXPECT_EQ(GetParam().crashReports, crashReportsAfterPolls(air, first));
+
+    // The next game is a new one: what the first announced does not cover it,
+    // and its crash before any poll is reported once.
+    const Record second = startGame(air, false, VANTRELMESSAGETYPE_GAMECLIENT_CREATE, 2);
+    Drux::terminateProcess(second.pid());
+    EXPECT_EQ(GetParam().crashReports + 1, crashReportsAfterPolls(air, second));
+    for (const Message& crash : air.of(VANTRELMESSAGETYPE_GAMECLIENT_CRASHED)) EXPECT_FALSE(crash.payload);
     EXPECT_EQ(0, exitCalls_.load());
+}
+
+constexpr int32_t kCreate = VANTRELMESSAGETYPE_GAMECLIENT_CREATE;
+constexpr int32_t kPreload = VANTRELMESSAGETYPE_GAMECLIENT_CREATE_CLIENT_AND_PRELOAD;
+INSTANTIATE_TEST_SUITE_P(Ends, GameEndTest,
+                         ::testing::Values(GameEnd{"Crash", kCreate, End::Crash, 1},
+                                           GameEnd{"CrashAfterAPoll", kCreate, End::CrashAfterAPoll, 1},
+                                           GameEnd{"PreloadedCrash", kPreload, End::Crash, 1},
+                                           GameEnd{"Stopped", kCreate, End::Stopped, 0},
+                                           GameEnd{"PreloadedAbandoned", kPreload, End::Abandoned, 0},
+                                           GameEnd{"KillAsked", kCreate, End::KillAsked, 1},
+                                           GameEnd{"Silent", kCreate, End::Silent, 1}),
+                         [](const ::testing::TestParamInfo<GameEnd>& info) { return std::string(info.param.name); });
+
+// A host watching for Ctrl-C on its own thread stops the controller while the
+// start is in its pauses (here long enough that only the cut can end them).
+// The cut is the start's alone: a handler waiting meanwhile for a game's end
+// (after STOPPED) waits on and sees the game end.
+TEST_F(ControllerTest, AStopFromAnotherThreadCutsOnlyTheStartShortAndLeavesItStopped) {
+    Drux::testing::figures().processStartPauseMs = 600000;
+    ASSERT_EQ(1, init());
+    ProcessTest::StartedProcesses programs;
+    const Drux::ProcessId game = programs.launch(gamePath_);
+    std::atomic<int32_t> sawTheGameEnd{-1};
+    std::thread handler([&] { sawTheGameEnd = Drux::processWaits().waitForProcessExit(game, 600000) ? 1 : 0; });
+    ASSERT_TRUE(waitUntil([] { return Drux::processWaits().inProgress() == 1; }));
+    std::atomic<int32_t> started{-1};
+    std::thread host([&] { started = VantrelServerController_Start(); });
+    const Record air = runsOf(airPath_).at(0);  // the AIR client is started: the start is pausing
+    EXPECT_EQ(1, VantrelServerController_Stop());
+    host.join();
+    EXPECT_EQ(0, started.load());
+    Drux::terminateProcess(game);
+    handler.join();
+    EXPECT_EQ(1, sawTheGameEnd.load());
+    EXPECT_EQ(0, Drux::currentController()->isStarted.load());
+    EXPECT_TRUE(logContains("INFO: The start was stopped before it ended.\n"));
+    // Only that start's pauses were cut: later ones run in full again.
+    EXPECT_FALSE(Drux::processWaits().interrupted());
+    EXPECT_TRUE(alive(air.pid()));  // the host's to close
 }
 
 TEST_F(ControllerTest, RemoveWhileAHandlerWaitsReturnsPromptlyWithoutCallingTheHost) {

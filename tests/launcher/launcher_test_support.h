@@ -6,12 +6,14 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "VantrelMessageAgent.h"
 #include "VantrelServerController.h"
 #include "core/figures.h"
+#include "core/platform/clock.h"
 #include "core/platform/socket.h"
 #include "launcher/patch_bridge.h"
 #include "launcher/server_controller.h"
@@ -84,16 +86,16 @@ private:
     std::vector<Message> messages_;
 };
 
-struct ReportedError {
-    void* context;
-    int32_t type;
-    std::string text;
-    bool operator==(const ReportedError&) const = default;
-    friend std::ostream& operator<<(std::ostream& out, const ReportedError& e) {
-        return out << "{" << e.context << ", " << e.type << ", \"" << e.text << "\"}";
-    }
-};
-using Errors = std::vector<ReportedError>;
+// Each reported error: its context, type and text.
+using Errors = std::vector<std::tuple<void*, int32_t, std::string>>;
+
+// Moves the clock until the seconds clock reads `stamp + seconds`, half a second into that second.
+inline void advanceToSecondsAfter(uint32_t stamp, uint32_t seconds) {
+    const uint64_t target = (static_cast<uint64_t>(stamp) + seconds) * 1000 + 500;
+    ASSERT_GT(target, Drux::tickMilliseconds());
+    Drux::testing::advanceClock(static_cast<uint32_t>(target - Drux::tickMilliseconds()));
+    ASSERT_EQ(stamp + seconds, Drux::tickSeconds());
+}
 
 class ControllerTest : public DruxTest::LoggedTest {
 protected:
@@ -164,15 +166,25 @@ protected:
     }
     // Links a test patch library ("full" or "missing_size") into the current directory as
     // patcher.dll (a copy in a deleted directory could hand its identity on to the next test's).
+    // Where links need privileges (Windows), a copy: Windows never hands a loaded module's
+    // identity to a file at another path.
     static void installPatcher(const char* kind) {
-        // Where links need privileges (Windows), a copy; Windows never hands
-        // a loaded module's identity to a file at another path.
         const std::string library = std::string(DRUX_TEST_PATCHERS_DIR) + "/" + kind + "/patcher.dll";
         std::error_code linkFailed;
         std::filesystem::create_symlink(library, "patcher.dll", linkFailed);
         if (linkFailed) std::filesystem::copy_file(library, "patcher.dll");
     }
     static bool alive(Drux::ProcessId pid) { return Drux::processIsRunning(pid); }
+    // Asks for a game (the nth started) and returns its run; with `polled`, once the
+    // launcher has its process (a game can record its run before its starter has its identifier).
+    Record startGame(Peer& air, bool polled = false, int32_t request = VANTRELMESSAGETYPE_GAMECLIENT_CREATE,
+                     size_t nth = 1) {
+        air.send(request);
+        const Record game = runsOf(gamePath_, nth).at(nth - 1);
+        const auto known = [&] { return Drux::processHelperState()->gameProcessId == game.pid(); };
+        EXPECT_TRUE(!polled || DruxTest::waitUntil(known));
+        return game;
+    }
     static bool waitGone(Drux::ProcessId pid) { return ProcessTest::endsSoon(pid); }
     static bool end(const Record& run) {
         Drux::terminateProcess(run.pid());

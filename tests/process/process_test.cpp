@@ -1,5 +1,6 @@
 // The process helper: command lines, starting, testing and stopping real
-// programs, finding and killing them by name, file checks, and bad input.
+// programs, finding and killing them by name (only our own user's), file
+// checks, and bad input.
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -16,6 +17,12 @@
 #include "process/process_launch.h"
 #include "process/process_test_support.h"
 #include "support/test_system.h"
+
+#ifdef __linux__
+#include <sys/stat.h>
+
+#include "support/peer_process.h"  // its system headers too
+#endif
 
 namespace {
 
@@ -307,5 +314,71 @@ TEST_F(ProcessHelper, AGamePathChangedOnAnotherThreadIsReadWhole) {
     // The launcher path is untouched throughout.
     EXPECT_STREQ("launcher", Drux::processHelperState()->path(VANTRELPROCESSTYPE_LAUNCHER).text);
 }
+
+#ifdef __linux__
+// A copy of the stand-in run as uid 65534 (which needs root) from a folder
+// that user may use; killed and reaped at the end.
+class OtherUsersProgram {
+public:
+    explicit OtherUsersProgram(const std::string& name) {
+        char pattern[] = "/tmp/drux-other-user-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) return;
+        folder_ = pattern;
+        ::chmod(folder_.c_str(), 0777);  // it writes its record beside itself
+        path_ = ProcessTest::installStandIn(folder_ + "/" + name);
+        if ((pid_ = ::fork()) == 0) {
+            const uid_t nobody = DruxTest::kNobody;
+            if (::syscall(SYS_setgroups, 0, nullptr) != 0 || ::syscall(SYS_setresgid, nobody, nobody, nobody) != 0 ||
+                ::syscall(SYS_setresuid, nobody, nobody, nobody) != 0)
+                ::_exit(1);
+            ::execl(path_.c_str(), path_.c_str(), static_cast<char*>(nullptr));
+            ::_exit(1);
+        }
+    }
+    ~OtherUsersProgram() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (!folder_.empty()) fs::remove_all(folder_);
+    }
+    OtherUsersProgram(const OtherUsersProgram&) = delete;
+    OtherUsersProgram& operator=(const OtherUsersProgram&) = delete;
+
+    Drux::ProcessId pid() const { return static_cast<Drux::ProcessId>(pid_); }
+    // Running as itself: its record is written once it runs the program.
+    bool started() const { return pid_ > 0 && !ProcessTest::runsOf(path_).empty(); }
+
+private:
+    std::string folder_, path_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(ProcessHelper, AnotherUsersProgramOfTheSameNameSurvivesTheKillAndIsNotWaitedFor) {
+    const std::string unavailable = DruxTest::otherUserUnavailable();
+    if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+    const std::string name = ProcessTest::uniqueName("same-name");
+    OtherUsersProgram other(name);
+    ASSERT_TRUE(other.started());
+    EXPECT_EQ(Drux::ProcessUser::Other, Drux::processUser(other.pid()).user);
+    EXPECT_STREQ("65534", Drux::processUser(other.pid()).detail);
+    const Drux::ProcessId ours = started.launch(ProcessTest::installStandIn(directory()->file(name)));
+    EXPECT_EQ(Drux::ProcessUser::Same, Drux::processUser(ours).user);
+
+    const std::string leftAlone = "INFO: Leaving process " + std::to_string(other.pid()) + " (" + name +
+                                  ") alone: it belongs to another user (65534).\n";
+    EXPECT_EQ(1, VantrelProcessHelper_KillProcessByName(("/anywhere/" + name).c_str()));
+    EXPECT_TRUE(ProcessTest::endsSoon(ours));
+    EXPECT_TRUE(Drux::processIsRunning(other.pid()));
+    EXPECT_EQ(1u, logCount(leftAlone));
+
+    // The wait by name finds no program of ours: it passes the other user's
+    // by (the line shows it looked) instead of waiting out its time.
+    Drux::testing::figures().processExitWaitMs = 50;
+    EXPECT_EQ(0, WaitForProcessExitByName(name.c_str()));
+    EXPECT_EQ(2u, logCount(leftAlone));
+    EXPECT_TRUE(Drux::processIsRunning(other.pid()));
+}
+#endif
 
 }  // namespace
