@@ -29,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+constexpr uint32_t kOneDayMs = 24 * 60 * 60 * 1000;
 using Arguments = std::vector<std::string>;
 
 bool sameIgnoringCase(const std::string& a, const std::string& b) {
@@ -132,9 +133,8 @@ TEST_F(ProcessHelper, AStartedProgramGetsItsCommandLineAndDirectoryAndIsStoppedA
     fs::remove(game + ".exited");
     ASSERT_EQ(1, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, "lifetime=300"));
     started.add(Drux::processHelperState()->gameProcessId, game);
-    begin = Clock::now();
-    EXPECT_EQ(1, VantrelProcessHelper_StopProcess(VANTRELPROCESSTYPE_GAME, 20000));
-    EXPECT_LT(Clock::now() - begin, 10s);
+    // A day's grace: a stop that waited out its grace would never return.
+    EXPECT_EQ(1, VantrelProcessHelper_StopProcess(VANTRELPROCESSTYPE_GAME, kOneDayMs));
     EXPECT_TRUE(fs::exists(game + ".exited"));
 }
 
@@ -176,18 +176,17 @@ TEST_F(ProcessHelper, KillAndWaitByNameTakeEveryOtherProgramOfExactlyThatNameFro
     const Drux::ProcessId first = started.launch(install("a/" + name));
     const Drux::ProcessId second = started.launch(install("b/" + name));
     const Drux::ProcessId upper = started.launch(install("c/T" + name.substr(1)));
-    // A name that matches nothing exactly: no wait, no kill, no log line.
-    Drux::testing::figures().processExitWaitMs = 5000;
+    // A name that matches nothing exactly: no wait (a day's wait would never
+    // return), no kill, no log line.
+    Drux::testing::figures().processExitWaitMs = kOneDayMs;
     const std::string logBefore = logText();
-    auto begin = Clock::now();
     EXPECT_EQ(0, WaitForProcessExitByName(("/x/TW" + name.substr(2)).c_str()));
     EXPECT_EQ(1, VantrelProcessHelper_KillProcessByName(path("no-such-program").c_str()));
-    EXPECT_LT(Clock::now() - begin, 2500ms);
     EXPECT_EQ(logBefore, logText());
 
     // The wait gives up on each program that runs on (the launcher's tests see one that ends).
     Drux::testing::figures().processExitWaitMs = 100;
-    begin = Clock::now();
+    auto begin = Clock::now();
     EXPECT_EQ(0, WaitForProcessExitByName(name.c_str()));
     EXPECT_GE(Clock::now() - begin, 190ms);
     EXPECT_TRUE(Drux::processIsRunning(first) && Drux::processIsRunning(second));
