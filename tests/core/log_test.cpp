@@ -36,7 +36,8 @@ TEST(Log, WritesOnlyBetweenInitAndRemoveKeepsTextAsGivenAndStaysClosedBetweenLin
     EXPECT_EQ(readFile(directory.file("vantrel-other.log")), "INFO: vantrel [other] initializing...\n");
     EXPECT_EQ(readFile(directory.file("vantrel-game.log")),
               "INFO: vantrel [game] initializing...\nINFO: 50%s done\nWARNING: 50%s done\nERROR: 50%s done\n"
-              "50%s done\nINFO: " + std::string(1017 + 1023, 'x') + "INFO: vantrel exiting...\n");
+              "50%s done\nINFO: " +
+                  std::string(1017 + 1023, 'x') + "INFO: vantrel exiting...\n");
 
     // Closed: lines after Remove go nowhere.
     EXPECT_EQ(Drux::LogFile::Path(), nullptr);
@@ -81,9 +82,9 @@ TEST_F(LogLines, InnerTextsLastErrorsAndEscapedExceptionsMakeTheirLines) {
     Drux::LogInfo("\n");
     EXPECT_EQ(0, Drux::guardExport("Vantrel_Test", int32_t{0}, []() -> int32_t { throw std::runtime_error("boom"); }));
     const std::vector<std::string> expected = {
-        "INFO: vantrel [test] initializing...\n", "WARNING: abcdef-ERROR: INFO: \n",
-        "INFO: [VantrelServer_Start] " + invalid, "INFO: " + tooLong, "INFO: [" + std::string(510, 'n') + "INFO: \n",
-        "ERROR: Vantrel_Test: unexpected failure: boom\n"};
+        "INFO: vantrel [test] initializing...\n",       "WARNING: abcdef-ERROR: INFO: \n",
+        "INFO: [VantrelServer_Start] " + invalid,       "INFO: " + tooLong,
+        "INFO: [" + std::string(510, 'n') + "INFO: \n", "ERROR: Vantrel_Test: unexpected failure: boom\n"};
     EXPECT_EQ(logLines(), expected);
 }
 

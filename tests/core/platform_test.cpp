@@ -182,7 +182,8 @@ TEST(Paths, SplitMakeAndFoldByWindowsRulesOnEverySystem) {
     EXPECT_EQ(split("1:x"), (Split{"", "", "1:x", ""}));
     // A part that does not fit fails and leaves the outputs alone.
     char drive[8] = "keep", directory[4] = "old";
-    EXPECT_FALSE(Drux::splitPath("C:\\long\\x", drive, sizeof drive, directory, sizeof directory, nullptr, 0, nullptr, 0));
+    EXPECT_FALSE(
+        Drux::splitPath("C:\\long\\x", drive, sizeof drive, directory, sizeof directory, nullptr, 0, nullptr, 0));
     EXPECT_STREQ(drive, "keep");
     EXPECT_STREQ(directory, "old");
 
@@ -195,11 +196,13 @@ TEST(Paths, SplitMakeAndFoldByWindowsRulesOnEverySystem) {
     // Full paths fold dots without resolving links.
     DruxTest::TempDirectory temporary;
     std::error_code linkFailed;  // links need privileges on Windows; a folder shows the folding too
-    std::filesystem::create_directory_symlink(std::filesystem::temp_directory_path(), temporary.file("link"), linkFailed);
+    std::filesystem::create_directory_symlink(std::filesystem::temp_directory_path(), temporary.file("link"),
+                                              linkFailed);
     if (linkFailed) std::filesystem::create_directory(temporary.file("link"));
     ASSERT_TRUE(Drux::fullPath(made, sizeof made, "link/./a\\..\\b/"));
     const std::string separator(1, Drux::kNativePathSeparator);
-    EXPECT_EQ(std::string(made), std::filesystem::current_path().string() + separator + "link" + separator + "b" + separator);
+    EXPECT_EQ(std::string(made),
+              std::filesystem::current_path().string() + separator + "link" + separator + "b" + separator);
     ASSERT_TRUE(Drux::fullPath(made, sizeof made, "C:\\a\\..\\b"));
     EXPECT_STREQ(made, "C:\\b");
     EXPECT_FALSE(Drux::fullPath(made, sizeof made, ("/" + std::string(300, 'a')).c_str()));
@@ -228,7 +231,9 @@ TEST(Paths, SplitMakeAndFoldByWindowsRulesOnEverySystem) {
     // result is refused (it could name another file).
     for (const auto& [directory, name, joined] : std::vector<std::tuple<const char*, const char*, std::string>>{
              {"/opt/drux", "patcher.dll", "/opt/drux" + separator + "patcher.dll"},
-             {"C:\\Games\\", "a.log", "C:\\Games\\a.log"}, {"/", "a.log", "/a.log"}, {"", "a.log", "a.log"}}) {
+             {"C:\\Games\\", "a.log", "C:\\Games\\a.log"},
+             {"/", "a.log", "/a.log"},
+             {"", "a.log", "a.log"}}) {
         EXPECT_TRUE(Drux::joinPath(made, sizeof made, directory, name)) << directory;
         EXPECT_EQ(std::string(made), joined);
     }
@@ -251,9 +256,9 @@ TEST(CommandLines, SplitByWindowsRulesOnEverySystem) {
         {"game.exe 47312\ta", "game.exe|47312|a"},  // tabs separate too
         {"\"C:\\Program Files\\game.exe\" -x", "C:\\Program Files\\game.exe|-x"},
         {"p \"two words\"  \"\"", "p|two words|"},
-        {"p a\\\\\"b c\"", "p|a\\b c"},    // an even run of backslashes halves, the quote groups
-        {"p a\\\"b", "p|a\"b"},                // an odd run escapes the quote
-        {"p a\\b\\\\ c", "p|a\\b\\\\|c"},  // backslashes not before a quote stay
+        {"p a\\\\\"b c\"", "p|a\\b c"},            // an even run of backslashes halves, the quote groups
+        {"p a\\\"b", "p|a\"b"},                    // an odd run escapes the quote
+        {"p a\\b\\\\ c", "p|a\\b\\\\|c"},          // backslashes not before a quote stay
         {"C:\\dir\\\"x y\" z", "C:\\dir\\x y|z"},  // the program name takes backslashes as they are
         {"  ", ""},
     };

@@ -152,7 +152,8 @@ TEST(Sockets, ShutdownWakesABlockedReaderAndLaterSendsFailWithoutSigpipe) {
         received = static_cast<int>(count);
     });
     // The reader is inside its receive before the shutdown comes.
-    ASSERT_TRUE(DruxTest::waitUntil([&] { return readerId.load() != 0 && DruxTest::threadBlockedInReceive(readerId); }));
+    ASSERT_TRUE(
+        DruxTest::waitUntil([&] { return readerId.load() != 0 && DruxTest::threadBlockedInReceive(readerId); }));
     EXPECT_EQ(received.load(), -1);
     EXPECT_TRUE(Drux::socketShutdown(c.theirs));
     EXPECT_TRUE(DruxTest::waitUntil([&] { return received.load() != -1; }, std::chrono::milliseconds(2000)));

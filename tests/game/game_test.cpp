@@ -84,7 +84,8 @@ TEST_F(GameController, ExchangesProgressChatAndTheCloseOrderWithTheLaunchersGame
     EXPECT_EQ(1, VantrelGameController_SendChatMessage("early"));
     EXPECT_EQ(0, VantrelGameController_SendGameLaunchedMessage());
     EXPECT_EQ(2u, MessagingTest::linesAmong(logLines(), {"ERROR: Cannot send messages when the MessageAgent "
-                                                         "isn't started.\n"}).size());
+                                                         "isn't started.\n"})
+                      .size());
 
     ASSERT_EQ(1, VantrelGameController_Start(Drux::socketLocalPort(server->listenSocket)));
     ASSERT_TRUE(DruxTest::waitUntil([&] { return Drux::serverClientCount(*server) != 0; }));
@@ -137,8 +138,8 @@ TEST_F(GameController, ACorruptHeaderEndsTheGameLikeCloseAndTheLauncherCountsAsH
 
     // A heartbeat; the chat behind it shows that it has been handled, and the
     // second it was heard in is the controller's own record.
-    MessagingTest::sendRaw(launcher_, messageBytes(VANTRELMESSAGETYPE_HEARTBEAT) +
-                                          messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME));
+    MessagingTest::sendRaw(
+        launcher_, messageBytes(VANTRELMESSAGETYPE_HEARTBEAT) + messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME));
     EXPECT_EQ(reply + reply, MessagingTest::readBytes(launcher_, 32));
     EXPECT_EQ("", MessagingTest::readAvailable(launcher_));  // the corrupt header had no answer
     const uint32_t heard = Drux::currentGameController()->lastHeardSeconds.load();
@@ -190,8 +191,8 @@ TEST_F(GameController, KillProcessesEndsBothNamedProgramsAndThePatchTools) {
     const std::string first = install(ProcessTest::uniqueName("first"));
     const std::string second = install(ProcessTest::uniqueName("second"));
     std::vector<Drux::ProcessId> ids;
-    for (const std::string& path : {first, second, install("volp_agent.exe"), install("ZemDiff.exe"),
-                                    install("ZemPatch.exe")})
+    for (const std::string& path :
+         {first, second, install("volp_agent.exe"), install("ZemDiff.exe"), install("ZemPatch.exe")})
         ids.push_back(started.launch(path));
     ASSERT_EQ(1, VantrelGameController_Init(first.c_str(), second.c_str()));
     EXPECT_EQ(1, VantrelGameController_KillProcesses());

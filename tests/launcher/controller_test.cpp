@@ -180,8 +180,9 @@ TEST_F(ControllerTest, PreloadStartsTheGameAndTheCredentialsAndPlayTextsReachEve
     EXPECT_TRUE(alive(preloaded.pid()));
     first.send(VANTRELMESSAGETYPE_GAMECLIENT_CREATE_CLIENT_AND_PRELOAD);
     ASSERT_TRUE(waitUntil([&] {
-        return logContains("WARNING: VANTRELMESSAGETYPE_GAMECLIENT_CREATE_CLIENT_AND_PRELOAD message received while "
-                           "game is already running.");
+        return logContains(
+            "WARNING: VANTRELMESSAGETYPE_GAMECLIENT_CREATE_CLIENT_AND_PRELOAD message received while "
+            "game is already running.");
     }));
     EXPECT_EQ(1u, runsOf(gamePath_, 0).size());
 

@@ -32,8 +32,14 @@ TEST_F(ControllerTest, WithoutPatchSupportQueriesAnswerAnEmptyListAndProgressAnE
     const int32_t commands[] = {14, 15, 17, 18, 21, 22, 24, 25};
     for (int32_t type : commands) air.send(type, "1.2");
     air.send(VANTRELMESSAGETYPE_GAMECLIENT_ENUMERATE_LATEST_VERSIONS);  // without its request: no answer
-    for (auto [type, request] : {std::pair<int32_t, const char*>{27, nullptr}, {16, nullptr}, {35, nullptr},
-                                 {19, nullptr}, {36, "all"}, {23, nullptr}, {37, nullptr}, {26, nullptr}}) {
+    for (auto [type, request] : {std::pair<int32_t, const char*>{27, nullptr},
+                                 {16, nullptr},
+                                 {35, nullptr},
+                                 {19, nullptr},
+                                 {36, "all"},
+                                 {23, nullptr},
+                                 {37, nullptr},
+                                 {26, nullptr}}) {
         air.send(type, request);
         const bool progress = type == 16 || type == 19 || type == 23 || type == 26;
         EXPECT_EQ(progress ? std::nullopt : std::optional<std::string>("[]"), air.waitFor(type).value().payload);
@@ -64,10 +70,22 @@ TEST_F(ControllerTest, TheAirClientsRequestsReachThePatchersEntryPointsAndItsTex
     DruxTest::writeFile("patcher-InstalledGameVersionSize.result", "0");  // a failed query answers "[]"
     initAndStart();
     Peer air(airPort_);
-    for (auto [type, payload] : {std::pair<int32_t, const char*>{14, "1.1"}, {15, nullptr}, {16, nullptr},
-                                 {17, "1.2"}, {18, nullptr}, {19, nullptr}, {21, "1.3"}, {22, nullptr}, {23, nullptr},
-                                 {24, "1.4"}, {25, nullptr}, {26, nullptr}, {27, nullptr}, {35, nullptr},
-                                 {36, "stable"}, {37, nullptr}})
+    for (auto [type, payload] : {std::pair<int32_t, const char*>{14, "1.1"},
+                                 {15, nullptr},
+                                 {16, nullptr},
+                                 {17, "1.2"},
+                                 {18, nullptr},
+                                 {19, nullptr},
+                                 {21, "1.3"},
+                                 {22, nullptr},
+                                 {23, nullptr},
+                                 {24, "1.4"},
+                                 {25, nullptr},
+                                 {26, nullptr},
+                                 {27, nullptr},
+                                 {35, nullptr},
+                                 {36, "stable"},
+                                 {37, nullptr}})
         air.send(type, payload);
     EXPECT_EQ("[]", air.waitFor(VANTRELMESSAGETYPE_GAMECLIENT_INSTALLED_GAME_VERSION_SIZE).value().payload);
     EXPECT_EQ(std::string(kPatchTextSize - 1, 'p'), air.waitFor(16).value().payload);

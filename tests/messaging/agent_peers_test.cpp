@@ -72,9 +72,8 @@ TEST_F(AgentPeersTest, SymmetricBurstsAreAllDeliveredInOrderBothWays) {
             std::thread fromA(sendAll, a.agent), fromB(sendAll, b.agent);
             fromA.join();
             fromB.join();
-            EXPECT_TRUE(DruxTest::waitUntil(
-                [&] { return toLeft.allIn(burst.count) && toRight.allIn(burst.count); },
-                std::chrono::seconds(120)))
+            EXPECT_TRUE(DruxTest::waitUntil([&] { return toLeft.allIn(burst.count) && toRight.allIn(burst.count); },
+                                            std::chrono::seconds(120)))
                 << toLeft.count.load() << " " << toRight.count.load();
             EXPECT_EQ(0, toLeft.faults.load() + toRight.faults.load());
         }
@@ -92,10 +91,16 @@ TEST_F(AgentPeersTest, ABurstIsParsedInOrderAndEachMessageIsAnsweredBeforeItIsDe
     // Payloads back to back (each one's terminator sits where the next header
     // begins), one that outgrows the first receive buffer, one longer than any,
     // messages that are not answered, and a last one split across sends.
-    const std::vector<std::pair<int32_t, std::string>> burst{
-        {11, ""}, {11, "a"}, {VANTRELMESSAGETYPE_REPLY, "r"}, {11, std::string(200, 'b')},
-        {12, std::string(20000, 'c')}, {11, "d"}, {11, std::string(200000, 'e')}, {VANTRELMESSAGETYPE_INVALID, ""},
-        {12, "f"}, {11, "split"}};
+    const std::vector<std::pair<int32_t, std::string>> burst{{11, ""},
+                                                             {11, "a"},
+                                                             {VANTRELMESSAGETYPE_REPLY, "r"},
+                                                             {11, std::string(200, 'b')},
+                                                             {12, std::string(20000, 'c')},
+                                                             {11, "d"},
+                                                             {11, std::string(200000, 'e')},
+                                                             {VANTRELMESSAGETYPE_INVALID, ""},
+                                                             {12, "f"},
+                                                             {11, "split"}};
     std::string bytes, replies;
     for (const auto& [type, payload] : burst) bytes += messageBytes(type, payload);
     sendRaw(peer.remote, bytes.substr(0, bytes.size() - 3));
@@ -124,8 +129,8 @@ TEST_F(AgentPeersTest, APeerThatNeverReadsIsCutOffAtTheBoundWhileOthersGoOn) {
         int32_t result = 1;
         // The loop ends well before this many if the bound holds.
         for (int i = 0; i < 200 && result == 1; ++i) {
-            result = VantrelMessageAgent_SendMessage(stuck.agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME,
-                                                     megabyte.c_str());
+            result =
+                VantrelMessageAgent_SendMessage(stuck.agent, VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, megabyte.c_str());
             if (result == 1) accepted += 16 + megabyte.size();
         }
         EXPECT_EQ(0, result);
@@ -216,9 +221,8 @@ TEST_F(AgentPeersTest, MemoryFollowsTheBytesAndAStalledMessageEndsAtTheSilenceLi
         Drux::testing::advanceClock(151 * 1000);
         EXPECT_TRUE(closedByPeer(peer.remote));
         EXPECT_TRUE(DruxTest::waitUntil([&] { return peer.agent->core->heartbeatActive.load() == 0; }));
-        EXPECT_TRUE(logContains(
-            "WARNING: A message on socket " + std::to_string(peer.local) +
-            " stalled for more than 150 seconds; closing the connection.\n"));
+        EXPECT_TRUE(logContains("WARNING: A message on socket " + std::to_string(peer.local) +
+                                " stalled for more than 150 seconds; closing the connection.\n"));
         EXPECT_TRUE(peer.recorder.messages().empty());
     }
 }

@@ -79,8 +79,8 @@ TEST_F(MessageAgentTest, InvalidHeadersAreWarnedDeliveredAsInvalidAndNotAnswered
         EXPECT_EQ(peer.recorder.messages(), (std::vector<std::string>{c.delivered, "4:(null)"}));
         EXPECT_EQ(c.replies, readAvailable(peer.remote));
         const auto lines = logLines();
-        EXPECT_EQ(c.warnings, linesAmong({lines.begin() + static_cast<long>(linesBefore), lines.end()},
-                                         {size, version, type}));
+        EXPECT_EQ(c.warnings,
+                  linesAmong({lines.begin() + static_cast<long>(linesBefore), lines.end()}, {size, version, type}));
     }
     // Heartbeats and replies pass without a line.
     EXPECT_FALSE(logContains("[VANTRELMESSAGETYPE_HEARTBEAT]") || logContains("[VANTRELMESSAGETYPE_REPLY]"));
@@ -101,7 +101,7 @@ TEST_F(MessageAgentTest, ConnectionEndingMidMessageOrAnOversizedAnnouncementStop
         {messageBytes(11, "abc").substr(0, 9), kClose},              // within the header
         {messageBytes(11, "abcdef").substr(0, 19), kClose},          // within the payload
         {headerBytes(16, 1, 11, 16 * 1024 * 1024) + "abc", kClose},  // the largest payload is read
-        {headerBytes(16, 1, 11, 16 * 1024 * 1024 + 1), kNone},  // refused before anything is allocated
+        {headerBytes(16, 1, 11, 16 * 1024 * 1024 + 1), kNone},       // refused before anything is allocated
     };
     std::vector<std::string> expected = {closed, closed, closed, closed, oversized};
     // Wine reports a reset that arrived before the receive as an orderly
@@ -150,14 +150,14 @@ TEST_F(MessageAgentTest, RefusalsAreLoggedAndChangeNothing) {
     sendRaw(peer.remote, messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, "hi"));
     EXPECT_EQ(kReply, readBytes(peer.remote, 16));  // answered all the same
     ASSERT_TRUE(DruxTest::waitUntil([&] { return logLines().size() >= 7; }));
-    EXPECT_EQ(logLines(), (std::vector<std::string>{
-                              "INFO: vantrel [test] initializing...\n",
-                              "ERROR: Cannot send messages when the MessageAgent isn't started.\n",
-                              "ERROR: Socket cannot be null.\n",
-                              "ERROR: VantrelMessageAgent_Delete was called without a MessageAgent.\n",
-                              "ERROR: VantrelMessageAgent_SendMessage was called without a MessageAgent.\n",
-                              "ERROR: This MessageAgent is already started.\n",
-                              "WARNING: Message arived, but there is no MessageArrivedCallback.\n"}));
+    EXPECT_EQ(logLines(),
+              (std::vector<std::string>{"INFO: vantrel [test] initializing...\n",
+                                        "ERROR: Cannot send messages when the MessageAgent isn't started.\n",
+                                        "ERROR: Socket cannot be null.\n",
+                                        "ERROR: VantrelMessageAgent_Delete was called without a MessageAgent.\n",
+                                        "ERROR: VantrelMessageAgent_SendMessage was called without a MessageAgent.\n",
+                                        "ERROR: This MessageAgent is already started.\n",
+                                        "WARNING: Message arived, but there is no MessageArrivedCallback.\n"}));
 }
 
 TEST_F(MessageAgentTest, HeartbeatsFollowTheClockAndTheFlagAndDeletionLeavesAStuckReaderItsState) {
@@ -254,10 +254,12 @@ TEST_F(MessageAgentTest, DeletionDrainsTheQueueToAReadingPeerAndGivesUpOnOneThat
         deletion.join();
         if (peerReads) {
             EXPECT_TRUE(closed);
-            EXPECT_EQ(messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, big) + messageBytes(VANTRELMESSAGETYPE_CLOSE),
-                      stream);
+            EXPECT_EQ(
+                messageBytes(VANTRELMESSAGETYPE_CHATMESSAGE_TO_GAME, big) + messageBytes(VANTRELMESSAGETYPE_CLOSE),
+                stream);
         }
-        EXPECT_EQ(peerReads ? 0u : 1u, logCount("bytes sent to it before the connection was closed; they were dropped.\n"));
+        EXPECT_EQ(peerReads ? 0u : 1u,
+                  logCount("bytes sent to it before the connection was closed; they were dropped.\n"));
     }
     EXPECT_FALSE(logContains("failed to shut down correctly"));
 }

@@ -135,8 +135,7 @@ struct RawPeerAgent {
     explicit RawPeerAgent(Recorder::Hook before = {}) : RawPeerAgent(DruxTest::connectedPair(), std::move(before)) {}
     RawPeerAgent(SocketHandle socket, boost::function<void()> ended)
         : RawPeerAgent({Drux::kInvalidSocket, socket}, {}, std::move(ended)) {}
-    RawPeerAgent(std::pair<SocketHandle, SocketHandle> ends, Recorder::Hook before,
-                 boost::function<void()> ended = {})
+    RawPeerAgent(std::pair<SocketHandle, SocketHandle> ends, Recorder::Hook before, boost::function<void()> ended = {})
         : local(ends.second), remote(ends.first) {
         recorder.before = std::move(before);
         VantrelMessageAgent_Create(&agent);

@@ -77,8 +77,10 @@ struct Stream {
             std::memcpy(fields, pending.data(), 16);
             if (fields[0] != 16 || fields[1] != 1 || fields[3] < 0) return false;
             if (pending.size() < 16 + static_cast<size_t>(fields[3])) break;
-            if (fields[2] == VANTRELMESSAGETYPE_REPLY) ++replies;
-            else broadcasts.push_back(pending.substr(16, static_cast<size_t>(fields[3])));
+            if (fields[2] == VANTRELMESSAGETYPE_REPLY)
+                ++replies;
+            else
+                broadcasts.push_back(pending.substr(16, static_cast<size_t>(fields[3])));
         }
         return true;
     }

@@ -34,12 +34,12 @@ TEST_F(ServerTest, StartBroadcastAndDeleteRules) {
     startServer();
     EXPECT_EQ(0, VantrelServer_Start(server, 0));
     EXPECT_EQ(1, VantrelServer_SendMessageToAllClients(server, VANTRELMESSAGETYPE_CLOSE, nullptr));
-    EXPECT_EQ(logLines(), (std::vector<std::string>{"INFO: vantrel [test] initializing...\n",
-                                                    "ERROR: Server cannot send messages until it is started.\n",
-                                                    "ERROR: VantrelServer is not yet initialized.\n",
-                                                    "ERROR: VantrelServer_Start was called without a VantrelServer.\n",
-                                                    "ERROR: Server is already running.\n",
-                                                    "INFO: No clients are currently connected.\n"}));
+    EXPECT_EQ(logLines(),
+              (std::vector<std::string>{
+                  "INFO: vantrel [test] initializing...\n", "ERROR: Server cannot send messages until it is started.\n",
+                  "ERROR: VantrelServer is not yet initialized.\n",
+                  "ERROR: VantrelServer_Start was called without a VantrelServer.\n",
+                  "ERROR: Server is already running.\n", "INFO: No clients are currently connected.\n"}));
 }
 
 TEST_F(ServerTest, ClientsKeepTheCallbackOfTheirAcceptAndADepartedOneIsForgotten) {
@@ -155,8 +155,9 @@ TEST_F(ServerTest, ACallbackThatOutlivesTheDeletionFindsTheServerStopped) {
     EXPECT_EQ(1, VantrelServer_Delete(&server));
     EXPECT_EQ(nullptr, server);
     EXPECT_TRUE(logContains("WARNING: SocketThread failed to shut down correctly.\n"));
-    EXPECT_TRUE(logContains("WARNING: A connection's thread is still running; its socket and its server are kept "
-                            "until it ends.\n"));
+    EXPECT_TRUE(
+        logContains("WARNING: A connection's thread is still running; its socket and its server are kept "
+                    "until it ends.\n"));
     EXPECT_FALSE(record.expired());
     gate.open();
     // The callback's thread ends, and with the agent's threads the last
@@ -181,7 +182,8 @@ TEST_F(ServerTest, AnUncheckablePeerIsAdmittedWithOneWarningThatSaysWhy) {
     const std::string head = "WARNING: Could not check the user of a connection on port 47311 (";
     const std::string tail = "); admitting it.\n";
     EXPECT_TRUE(lines.back().size() > head.size() + tail.size() && lines.back().starts_with(head) &&
-                lines.back().ends_with(tail)) << lines.back();
+                lines.back().ends_with(tail))
+        << lines.back();
     EXPECT_TRUE(Drux::socketClose(unconnected));  // admitted: left open for its agent
 }
 

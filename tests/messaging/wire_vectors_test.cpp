@@ -18,7 +18,7 @@ namespace {
 
 struct Vector {
     std::string name;
-    std::vector<std::string> chunks;  // bytes
+    std::vector<std::string> chunks;     // bytes
     std::vector<std::string> delivered;  // as the Recorder writes them
     std::string replies;
     bool closes;  // a header announced more than the limit
@@ -26,7 +26,8 @@ struct Vector {
 
 std::string fromHex(const std::string& hex) {
     std::string bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return bytes;
 }
 

@@ -19,9 +19,9 @@
 #include "support/test_system.h"
 
 #ifdef __linux__
-#include <sys/stat.h>
+#  include <sys/stat.h>
 
-#include "support/peer_process.h"  // its system headers too
+#  include "support/peer_process.h"  // its system headers too
 #endif
 
 namespace {
@@ -33,9 +33,8 @@ constexpr uint32_t kOneDayMs = 24 * 60 * 60 * 1000;
 using Arguments = std::vector<std::string>;
 
 bool sameIgnoringCase(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
-        return std::tolower(x) == std::tolower(y);
-    });
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
 }
 
 TEST(LaunchHelpers, CommandLineAndContainingDirectory) {
@@ -96,7 +95,8 @@ TEST_F(ProcessHelper, AStartedProgramGetsItsCommandLineAndDirectoryAndIsStoppedA
     const std::string game = install(relative);
     ASSERT_EQ(1, VantrelProcessHelper_Init("launcher", "air", relative.c_str()));
     std::FILE* inheritable = std::fopen("inheritable", "w");  // the program must not see it
-    const char* arguments = R"(plain "two words" a\\\"b c\d a\\"b c" "")" "\tx ";
+    const char* arguments = R"(plain "two words" a\\\"b c\d a\\"b c" "")"
+                            "\tx ";
     const int32_t result = VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_GAME, arguments);
     std::fclose(inheritable);
     ASSERT_EQ(1, result);
@@ -107,7 +107,8 @@ TEST_F(ProcessHelper, AStartedProgramGetsItsCommandLineAndDirectoryAndIsStoppedA
     EXPECT_EQ(relative, run.fields.at("argv0"));
     // Split by the Windows rules: n backslashes before a quote are n/2 of them, and an odd one escapes it.
     EXPECT_EQ((Arguments{"plain", "two words", R"(a\"b)", R"(c\d)", R"(a\b c)", "", "x"}), run.args);
-    EXPECT_EQ((fs::current_path() / "game dir" / "bin").lexically_normal(), fs::path(run.fields.at("cwd")).lexically_normal());
+    EXPECT_EQ((fs::current_path() / "game dir" / "bin").lexically_normal(),
+              fs::path(run.fields.at("cwd")).lexically_normal());
     // Windows starts programs with inheritance off and cannot count a process's handles.
     if (run.fields.at("fds") != "n/a") {
         EXPECT_EQ("0", run.fields.at("fds"));
@@ -148,9 +149,10 @@ TEST_F(ProcessHelper, TheAirClientIsSearchedForByNameWhateverTheLetterCase) {
     ASSERT_EQ(1, VantrelProcessHelper_StartProcess(VANTRELPROCESSTYPE_AIR, "-- 4000"));
     const uint32_t id = Drux::processHelperState()->airProcessId;
     started.add(id, air);
-    EXPECT_TRUE(logHasInOrder({"ERROR: Looking for air at KyrCLient.exe to fill in new proc info, but did not find it.\n",
-                               "INFO: Using registered HWND: 4242 to launch the air client.\n",
-                               "INFO: StartProcess [VANTRELPROCESSTYPE_AIR] successful\n"}));
+    EXPECT_TRUE(
+        logHasInOrder({"ERROR: Looking for air at KyrCLient.exe to fill in new proc info, but did not find it.\n",
+                       "INFO: Using registered HWND: 4242 to launch the air client.\n",
+                       "INFO: StartProcess [VANTRELPROCESSTYPE_AIR] successful\n"}));
     EXPECT_EQ((Arguments{"--", "4000"}), ProcessTest::runsOf(air).at(0).args);
     EXPECT_EQ(1, VantrelProcessHelper_StopProcess(VANTRELPROCESSTYPE_AIR, 0));
     EXPECT_TRUE(ProcessTest::endsSoon(id));
@@ -167,8 +169,8 @@ TEST_F(ProcessHelper, TheAirClientIsSearchedForByNameWhateverTheLetterCase) {
         if (ids[i] == exact || ids[i] == lower) later = ids[i];
     EXPECT_EQ(later, Drux::processHelperState()->airProcessId.load());
     for (Drux::ProcessId found : {exact, lower})
-        EXPECT_TRUE(logContains("INFO: I found what appears to be a new handle for KyrCLient.exe.  New: " +
-                                std::to_string(found) + "\n"));
+        EXPECT_TRUE(logContains(
+            "INFO: I found what appears to be a new handle for KyrCLient.exe.  New: " + std::to_string(found) + "\n"));
 }
 
 TEST_F(ProcessHelper, KillAndWaitByNameTakeEveryOtherProgramOfExactlyThatNameFromAnyDirectory) {
@@ -278,8 +280,9 @@ TEST_F(ProcessHelper, BareFileNamesAreLookedForBesideTheHostExecutable) {
 
     ASSERT_EQ(1, VantrelProcessHelper_Init("no-launcher", "no-air", "no-game"));
     EXPECT_EQ(0, VantrelProcessHelper_AllFilesExist());
-    EXPECT_TRUE(logHasInOrder({"ERROR: The file [no-launcher] does not exist.",
-                               "ERROR: The file [no-air] does not exist.", "ERROR: The file [no-game] does not exist."}));
+    EXPECT_TRUE(
+        logHasInOrder({"ERROR: The file [no-launcher] does not exist.", "ERROR: The file [no-air] does not exist.",
+                       "ERROR: The file [no-game] does not exist."}));
     const std::string present = path(onlyHere);
     ASSERT_EQ(1, VantrelProcessHelper_Init(present.c_str(), present.c_str(), present.c_str()));
     EXPECT_EQ(1, VantrelProcessHelper_AllFilesExist());

@@ -42,9 +42,12 @@ inline std::vector<Record> runsOf(const std::string& program, size_t count = 1) 
         for (std::string line; std::getline(in, line);) {
             const size_t blank = std::min(line.find(' '), line.size());
             const std::string key = line.substr(0, blank), value = line.substr(std::min(blank + 1, line.size()));
-            if (key == "end") runs.emplace_back();
-            else if (key == "arg") runs.back().args.push_back(value);
-            else runs.back().fields[key] = value;
+            if (key == "end")
+                runs.emplace_back();
+            else if (key == "arg")
+                runs.back().args.push_back(value);
+            else
+                runs.back().fields[key] = value;
         }
         runs.pop_back();
         return runs.size() >= count;

@@ -79,7 +79,8 @@ private:
     std::string readReport(size_t length) {
         std::string bytes;
         char buffer[kKept];
-        for (pollfd ready{report_, POLLIN, 0}; report_ >= 0 && bytes.size() < length && ::poll(&ready, 1, 20000) == 1;) {
+        for (pollfd ready{report_, POLLIN, 0};
+             report_ >= 0 && bytes.size() < length && ::poll(&ready, 1, 20000) == 1;) {
             const ssize_t n = ::read(report_, buffer, std::min(sizeof buffer, length - bytes.size()));
             if (n <= 0) break;
             bytes.append(buffer, static_cast<size_t>(n));

@@ -41,7 +41,8 @@ std::map<unsigned long, double> threadCpuMilliseconds() {
         if (::GetThreadTimes(thread, &created, &exited, &kernel, &user)) {
             auto ms = [](const FILETIME& t) {  // 100-nanosecond units
                 return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
-                                           t.dwLowDateTime) / 10000.0;
+                                           t.dwLowDateTime) /
+                       10000.0;
             };
             times[entry.th32ThreadID] = ms(kernel) + ms(user);
         }

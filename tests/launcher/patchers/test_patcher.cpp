@@ -39,13 +39,13 @@ int32_t call(const char* name, const char* argument, char* buffer = nullptr, int
 
 #define PATCHER_EXPORT extern "C" VANTREL_PATCHER_EXPORT int32_t
 #define COMMAND(Name) \
-    PATCHER_EXPORT Name(const char* version) { return call(#Name, version); }
+  PATCHER_EXPORT Name(const char* version) { return call(#Name, version); }
 #define CANCEL(Name) \
-    PATCHER_EXPORT Name() { return call(#Name, nullptr); }
+  PATCHER_EXPORT Name() { return call(#Name, nullptr); }
 #define TEXT_QUERY(Name) \
-    PATCHER_EXPORT Name(char* buffer, int32_t size) { return call(#Name, nullptr, buffer, size); }
+  PATCHER_EXPORT Name(char* buffer, int32_t size) { return call(#Name, nullptr, buffer, size); }
 #define REQUEST_QUERY(Name) \
-    PATCHER_EXPORT Name(const char* request, char* buffer, int32_t size) { return call(#Name, request, buffer, size); }
+  PATCHER_EXPORT Name(const char* request, char* buffer, int32_t size) { return call(#Name, request, buffer, size); }
 
 REQUEST_QUERY(GameVersionToPath)
 COMMAND(InstallGameVersion)
