@@ -73,11 +73,8 @@ export class LauncherRun {
     }
 
     // The launcher's exit status, or null when it has not ended in time.
-    async waitForExit(ms = 60_000) {
-        let timer;
-        const status = await Promise.race([this.exited, new Promise((r) => (timer = setTimeout(() => r(null), ms)))]);
-        clearTimeout(timer);
-        return status;
+    waitForExit(ms = 60_000) {
+        return Promise.race([this.exited, new Promise((r) => setTimeout(() => r(null), ms).unref())]);
     }
 
     notes(who) {
