@@ -1,7 +1,6 @@
-"""A short real launcher run captured on the loopback interface: every message
-that the AIR client and the game note in the timeline appears decoded, with
-its type name and payload, in the same order, and every REPLY is matched to
-the message it answers."""
+"""A short real launcher run captured on the loopback interface: every message that the AIR client and
+the game note in the timeline appears decoded, with its type name and payload, in the same order, and
+every REPLY is matched to the message it answers."""
 import re
 import signal
 import socket

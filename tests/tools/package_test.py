@@ -1,8 +1,6 @@
-"""The Debian package of the build: its metadata and contents as dpkg-deb shows
-them, and, unpacked into a temporary root (nothing goes into the machine's own
-folders), a tiny host built against it through find_package and pkg-config,
-and the packed launcher finding the packed library; the same host built
-against an install of the build under a prefix of the test's own."""
+"""The Debian package of the build: its metadata and contents as dpkg-deb shows them; unpacked into a
+temporary root, a tiny host built against it through find_package and pkg-config, and the packed launcher
+finding the packed library; the same host built against an install of the build under a prefix of its own."""
 import glob
 import os
 import re

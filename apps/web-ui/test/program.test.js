@@ -18,8 +18,7 @@ const launcherWords = ['-runtime', '.\\', '-nodebug', 'META-INF\\AIR\\applicatio
 function start(args) {
     const child = spawn(process.execPath, [program, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
     child.output = '';
-    child.stdout.on('data', (d) => (child.output += d));
-    child.stderr.on('data', (d) => (child.output += d));
+    for (const stream of [child.stdout, child.stderr]) stream.on('data', (d) => (child.output += d));
     child.exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
     return child;
 }

@@ -67,8 +67,7 @@ export class LauncherRun {
         const args = ['--launcher-port', launcherPort, '--air-port', airPort, '--game-port', gamePort, '--air-path', this.airPath, ...options];
         this.launcher = spawn(this.file('drux-launcher'), args.map(String), { cwd: this.dir, env: this.env, stdio: ['ignore', 'pipe', 'pipe'] });
         this.output = '';
-        this.launcher.stdout.on('data', (d) => (this.output += d));
-        this.launcher.stderr.on('data', (d) => (this.output += d));
+        for (const stream of [this.launcher.stdout, this.launcher.stderr]) stream.on('data', (d) => (this.output += d));
         this.exited = new Promise((resolve) => this.launcher.on('exit', (code, signal) => resolve(code ?? 128 + os.constants.signals[signal])));
     }
 
