@@ -28,8 +28,8 @@ class CraftedCaptureTest(unittest.TestCase):
         frames["split end"] = pcap.send(50000, AIR, chat[25:] + message(3) + message(12, "tail")[:5])
         frames["tail end"] = pcap.send(50000, AIR, message(12, "tail")[5:])
         frames["three replies"] = pcap.send(AIR, 50000, message(5) * 3)
-        # Game <-> game port: a malformed header in a segment of its own, then a message (the
-        # other malformed headers are in the shared vectors).
+        # Game <-> game port: two malformed headers, each in a segment of its own, and what follows
+        # each (the shared vectors hold the other malformed headers).
         pcap.connect(50001, GAME)
         frames["reply without request"] = pcap.send(GAME, 50001, message(5))
         frames["negative length"] = pcap.send(50001, GAME, message(1, length=-4))
