@@ -8,7 +8,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { it } from 'node:test';
 
-import { LauncherRun, liveRunMissing } from '../../../clients/js/test/launcher-run.js';
+import { LauncherRun, liveRunMissing, until } from '../../../clients/js/test/launcher-run.js';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const program = path.join(here, '../bin/drux-web-ui.js');
@@ -19,15 +19,6 @@ const puppeteer = await import('puppeteer-core').then((m) => m.default, () => nu
 const skip = !puppeteer ? 'puppeteer-core is not installed (npm ci in apps/web-ui)'
     : !existsSync(chromium) ? `no Chromium at ${chromium} (apt install chromium)` : liveRunMissing() ?? false;
 
-async function waitForFile(file, ms) {
-    const deadline = Date.now() + ms;
-    while (!existsSync(file) || !readFileSync(file, 'utf8').endsWith('\n')) {
-        if (Date.now() > deadline) throw new Error(`no ${file} within ${ms} ms`);
-        await new Promise((r) => setTimeout(r, 50));
-    }
-    return readFileSync(file, 'utf8').trim();
-}
-
 it('a whole run in the browser: game, chat, install 1.1.0 to 100 %, start it, close', { skip, timeout: 180_000 }, async (t) => {
     const started = Date.now();
     mkdirSync(shots, { recursive: true });
@@ -36,7 +27,9 @@ it('a whole run in the browser: game, chat, install 1.1.0 to 100 %, start it, cl
     let browser;
     try {
         await run.start();
-        const url = await waitForFile(run.file('ui-url'), 30_000);
+        const urlFile = run.file('ui-url');
+        assert.ok(await until(() => existsSync(urlFile) && readFileSync(urlFile, 'utf8').endsWith('\n'), 30_000), `no ${urlFile}`);
+        const url = readFileSync(urlFile, 'utf8').trim();
         assert.match(url, /^http:\/\/127\.0\.0\.1:\d+\/\?token=[\w-]{32}$/);
 
         // Without the token, nothing: not the page, not an action.

@@ -21,6 +21,13 @@ export function liveRunMissing() {
     return null;
 }
 
+// Whether condition() became true within ms, asked every 20 ms.
+export async function until(condition, ms) {
+    const deadline = Date.now() + ms;
+    while (!condition() && Date.now() < deadline) await new Promise((r) => setTimeout(r, 20));
+    return condition();
+}
+
 const portFree = (port) => new Promise((resolve) => {
     const probe = net.createServer().once('error', () => resolve(false));
     probe.listen(port, '127.0.0.1', () => probe.close(() => resolve(true)));
@@ -90,8 +97,7 @@ export class LauncherRun {
 
     // The noted programs still running after up to 10 s: programs told to end may take a moment to go.
     async leftRunning() {
-        const deadline = Date.now() + 10_000;
-        while (this.running().length > 0 && Date.now() < deadline) await new Promise((r) => setTimeout(r, 20));
+        await until(() => this.running().length === 0, 10_000);
         return this.running();
     }
 

@@ -6,7 +6,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { it } from 'node:test';
 
-import { LauncherRun, liveRunMissing } from './launcher-run.js';
+import { LauncherRun, liveRunMissing, until } from './launcher-run.js';
 
 const air = path.join(path.dirname(fileURLToPath(import.meta.url)), '../examples/scripted-air.js');
 const skip = liveRunMissing() ?? false;
@@ -42,10 +42,7 @@ it('a whole run: the game, chat both ways, version 1.1.0 installed and started, 
 
 it('the launcher closes the run: the client answers CLOSE and ends', { skip, timeout: 60_000 }, async () => {
     await withRun('launcher-closes', async (run, result) => {
-        const deadline = Date.now() + 30_000;
-        while (!run.notes('air-client').some((n) => n.startsWith('waiting')) && Date.now() < deadline) {
-            await new Promise((r) => setTimeout(r, 50));
-        }
+        assert.ok(await until(() => run.notes('air-client').some((n) => n.startsWith('waiting')), 30_000), run.report());
         await new Promise((r) => setTimeout(r, 300));
         run.launcher.kill('SIGTERM');
         assert.equal(await run.waitForExit(40_000), 143, run.report());
