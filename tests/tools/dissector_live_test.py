@@ -1,15 +1,13 @@
-"""A short real launcher run captured on the loopback interface: every message
-that the AIR client and the game note in the timeline appears decoded, with
-its type name and payload, in the same order, and every REPLY is matched to
-the message it answers."""
+"""A short real launcher run captured on the loopback interface: every message that the AIR client and
+the game note in the timeline appears decoded, with its type name and payload, in the same order, and
+every REPLY is matched to the message it answers."""
 import re
 import signal
 import socket
 import subprocess
-import time
 import unittest
 
-from launcher_run import LauncherRun
+from launcher_run import LauncherRun, eventually
 from wire import PREFIX, tshark_fields
 
 SCRIPT = """create game --mode capture
@@ -46,12 +44,10 @@ class LiveCaptureTest(unittest.TestCase):
         file holds the knock, so that everything the run sent is in the file before it; then stops."""
         with socket.socket() as knock:
             knock.connect_ex(("127.0.0.1", port))
-        seen = "tcp.dstport == %d && tcp.flags.syn == 1 && tcp.flags.ack == 0" % port
-        deadline = time.monotonic() + 20
-        while not subprocess.run(["tshark", "-n", "-r", capture, "-Y", seen], capture_output=True,
-                                 text=True).stdout.strip():
-            self.assertLess(time.monotonic(), deadline, "the capture never showed the knock")
-            time.sleep(0.2)
+        knock = ["tshark", "-n", "-r", capture, "-Y",
+                 "tcp.dstport == %d && tcp.flags.syn == 1 && tcp.flags.ack == 0" % port]
+        self.assertTrue(eventually(lambda: subprocess.run(knock, capture_output=True, text=True).stdout.strip()),
+                        "the capture never showed the knock")
         dumpcap.send_signal(signal.SIGINT)
         dumpcap.wait(timeout=30)
 
@@ -67,30 +63,25 @@ class LiveCaptureTest(unittest.TestCase):
             # the launcher's port or "from" it).
             noted = {}
             for who, port in (("air-client", run.ports[1]), ("game", run.ports[2])):
-                for text in run.notes(who):
-                    match = NOTE.match(text)
-                    if match and not text.endswith("(not sent)"):
-                        direction, name, payload = match.groups()
-                        noted.setdefault((port, "to" if direction == "->" else "from"), []).append(
-                            (PREFIX + name, payload))
+                for direction, name, payload in (m.groups() for m in map(NOTE.match, run.notes(who)) if m):
+                    noted.setdefault((port, "to" if direction == "->" else "from"), []).append((PREFIX + name, payload))
             self.assertGreaterEqual(len(noted.get((run.ports[1], "to"), [])), 5, run.report())
             frames = tshark_fields(capture, ["tcp.srcport", "tcp.dstport", "drux.type_name", "drux.payload_length",
                                              "drux.payload", "drux.reply_to"])
         decoded = {}
-        replies = unmatched = 0
+        replies = matched = 0
         for fields in frames.values():
             payloads = iter(fields["drux.payload"])
             src, dst = int(fields["tcp.srcport"][0]), int(fields["tcp.dstport"][0])
             key = (dst, "to") if dst in run.ports else (src, "from")
             for name, length in zip(fields["drux.type_name"], fields["drux.payload_length"]):
                 payload = next(payloads) if int(length) > 0 else None
-                if name == PREFIX + "REPLY":
-                    replies += 1
-                elif name != PREFIX + "HEARTBEAT":
+                if name not in (PREFIX + "REPLY", PREFIX + "HEARTBEAT"):
                     decoded.setdefault(key, []).append((name, payload))
-            unmatched += fields["drux.type_name"].count(PREFIX + "REPLY") - len(fields["drux.reply_to"])
+            replies += fields["drux.type_name"].count(PREFIX + "REPLY")
+            matched += len(fields["drux.reply_to"])
         self.assertGreater(replies, 0)
-        self.assertEqual(unmatched, 0)
+        self.assertEqual(matched, replies)
 
         # Each program's notes, in order, within what was decoded on its connection (a message
         # that arrives while a program ends, such as the CLOSE relayed to a game that has

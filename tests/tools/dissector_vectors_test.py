@@ -1,8 +1,6 @@
-"""The dissector over the shared wire vectors (tests/vectors/wire.json, also read
-by the C++ and JavaScript tests): each case on a connection of its own, each
-chunk a TCP segment of its own. Sound streams decode into the expected messages
-with their type names and payloads; malformed headers are flagged with the
-problems the vectors name."""
+"""The dissector over the shared wire vectors (tests/vectors/wire.json, also read by the C++ and
+JavaScript tests), each case on a connection of its own, each chunk a TCP segment: sound streams decode
+into the expected messages; malformed headers are flagged with the problems the vectors name."""
 import json
 import os
 import tempfile

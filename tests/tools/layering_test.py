@@ -1,12 +1,7 @@
-#!/usr/bin/env python3
-"""The layers include only what lies below them.
-
-Every quoted include of the library's folders and of the programs under apps/
-is checked against the layer table: a folder may include its own files (a
-program also those of apps/common/), the public headers of exports/ (by bare
-name) and the layers listed for it. Above
-core/platform/ no file reaches into a system's back-end folder. Prints each
-breach and fails, or one line with the counts.
+"""The layers include only what lies below them: every quoted include of the library's folders and of the
+programs under apps/ against the layer table. A folder may include its own files (a program also those of
+apps/common/), the public headers of exports/ (by bare name) and the layers listed for it; above
+core/platform/ no file reaches into a system's back-end folder. Prints each breach and fails, or the counts.
 """
 import os
 import re
@@ -15,17 +10,9 @@ import sys
 ROOT = os.path.normpath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 # What each folder may include besides itself and the public headers.
-LAYERS = {
-    "core": set(),
-    "messaging": {"core"},
-    "process": {"core"},
-    "game": {"core", "messaging", "process"},
-    "launcher": {"core", "messaging", "process"},
-    "exports": set(),
-    "apps": set(),
-}
-# The one header of the library that the programs use besides the public ones:
-# a compiler attribute, no code.
+LAYERS = {"core": set(), "messaging": {"core"}, "process": {"core"}, "game": {"core", "messaging", "process"},
+          "launcher": {"core", "messaging", "process"}, "exports": set(), "apps": set()}
+# The programs' one header of the library besides the public ones: a compiler attribute, no code.
 APPS_MAY_INCLUDE = {"core/platform/printf_format.h"}
 BACKENDS = ("core/platform/posix/", "core/platform/win32/")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)

@@ -1,25 +1,19 @@
-"""The Debian package of the build: its metadata and contents as dpkg-deb shows
-them, and, unpacked into a temporary root (nothing goes into the machine's own
-folders), a tiny host built against it through find_package and pkg-config,
-and the packed launcher finding the packed library; the same host built
-against an install of the build under a prefix of the test's own."""
+"""The Debian package of the build: its metadata and contents as dpkg-deb shows them; unpacked into a
+temporary root, a tiny host built against it through find_package and pkg-config, and the packed launcher
+finding the packed library; the same host built against an install of the build under a prefix of its own."""
 import glob
 import os
 import re
 import shlex
+import shutil
 import subprocess
 import tempfile
 import unittest
 
-CONTENTS = [
-    "usr/lib/libDruxLauncher.so", "usr/lib/libDruxLauncher.so.1",
-    "usr/include/DruxLauncher/Vantrel.h", "usr/include/DruxLauncher/VantrelServerController.h",
-    "usr/include/DruxLauncher/VantrelGameController.h",
-    "usr/lib/cmake/DruxLauncher/DruxLauncherConfig.cmake",
-    "usr/lib/cmake/DruxLauncher/DruxLauncherConfigVersion.cmake",
-    "usr/lib/pkgconfig/druxlauncher.pc",
-    "usr/bin/drux-launcher", "usr/bin/KyrCLient.exe", "usr/bin/drux-game", "usr/bin/patcher.dll",
-]
+CONTENTS = ["usr/lib/libDruxLauncher.so", "usr/lib/libDruxLauncher.so.1", "usr/lib/pkgconfig/druxlauncher.pc"] + [
+    "usr/include/DruxLauncher/Vantrel%s.h" % name for name in ("", "ServerController", "GameController")] + [
+    "usr/lib/cmake/DruxLauncher/DruxLauncherConfig%s.cmake" % kind for kind in ("", "Version")] + [
+    "usr/bin/" + name for name in ("drux-launcher", "KyrCLient.exe", "drux-game", "patcher.dll")]
 
 
 def run(command, **options):
@@ -33,8 +27,8 @@ def run(command, **options):
 class DebianPackageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory()
-        cls.work = cls.tmp.name
+        cls.work = tempfile.mkdtemp()
+        cls.addClassCleanup(shutil.rmtree, cls.work)
         build = os.environ["DRUX_BUILD_DIR"]
         with open(os.path.join(build, "CMakeCache.txt")) as cache:
             cls.version = re.search(r"^CMAKE_PROJECT_VERSION:STATIC=(.*)$", cache.read(), re.M).group(1)
@@ -46,20 +40,14 @@ class DebianPackageTest(unittest.TestCase):
         cls.root = os.path.join(cls.work, "root")
         run(["dpkg-deb", "-x", cls.deb, cls.root])
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.tmp.cleanup()
-
     def test_metadata(self):
         field = lambda name: run(["dpkg-deb", "-f", self.deb, name]).strip()
-        self.assertEqual(field("Package"), "druxlauncher")
-        self.assertEqual(field("Version"), self.version)
-        self.assertEqual(field("Architecture"), run(["dpkg", "--print-architecture"]).strip())
+        self.assertEqual([field("Package"), field("Version"), field("Architecture")],
+                         ["druxlauncher", self.version, run(["dpkg", "--print-architecture"]).strip()])
         # Computed from the binaries: the C and C++ runtimes, with versions; never the package itself.
         depends = field("Depends")
-        for library in ("libc6 (>=", "libstdc++6 (>="):
-            self.assertIn(library, depends)
-        self.assertNotIn("druxlauncher", depends)
+        self.assertEqual([word in depends for word in ("libc6 (>=", "libstdc++6 (>=", "druxlauncher")],
+                         [True, True, False], depends)
 
     def test_contents(self):
         listed = {line.split()[-1 if " -> " not in line else -3].lstrip("./")

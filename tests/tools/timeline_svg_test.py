@@ -56,18 +56,17 @@ class TimelinePictureTest(unittest.TestCase):
         return [g for g in self.root.iter(SVG + "g") if g.get("class") == kind]
 
     def test_one_lane_per_program_in_order(self):
-        lanes = self.groups("lane")
-        self.assertEqual([g.get("data-lane") for g in lanes], ["launcher", "air-client", "game", "patcher"])
-        self.assertEqual([g.find(SVG + "text").text for g in lanes],
-                         ["launcher", "AIR client", "game", "patch library"])
+        lanes = [(g.get("data-lane"), g.find(SVG + "text").text) for g in self.groups("lane")]
+        self.assertEqual(lanes, [("launcher", "launcher"), ("air-client", "AIR client"), ("game", "game"),
+                                 ("patcher", "patch library")])
 
     def test_one_arrow_per_message_in_time_order_between_the_right_lanes(self):
-        arrows = [(g.get("data-type"), g.get("data-from"), g.get("data-to")) for g in self.groups("message")]
-        self.assertEqual(arrows, [("VANTRELMESSAGETYPE_" + t, a, b) for t, a, b in MESSAGES])
-        labels = [g.find(SVG + "text").text for g in self.groups("message")]
-        self.assertEqual(labels[0], 'GAMECLIENT_CREATE  "--mode <demo> & more"  (0.300 s)')
+        arrows = self.groups("message")
+        self.assertEqual([(g.get("data-type"), g.get("data-from"), g.get("data-to")) for g in arrows],
+                         [("VANTRELMESSAGETYPE_" + t, a, b) for t, a, b in MESSAGES])
+        self.assertEqual(arrows[0].find(SVG + "text").text, 'GAMECLIENT_CREATE  "--mode <demo> & more"  (0.300 s)')
         # Rows go down the page in the same order.
-        heights = [float(g.find(SVG + "line").get("y1")) for g in self.groups("message")]
+        heights = [float(g.find(SVG + "line").get("y1")) for g in arrows]
         self.assertEqual(heights, sorted(heights))
         self.assertEqual(len(set(heights)), len(heights))
 

@@ -15,9 +15,7 @@ def message(type, payload=b"", header_size=16, version=1, length=None):
     return HEADER.pack(header_size, version, type, len(payload) if length is None else length) + payload
 
 
-def _checksum(data):
-    if len(data) % 2:
-        data += b"\0"
+def _checksum(data):  # of an IPv4 header, which has an even length
     total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
     while total >> 16:
         total = (total & 0xFFFF) + (total >> 16)
@@ -43,10 +41,9 @@ class Pcap:
         self.time += 0.001
         self.records.append((self.time, ip + tcp))
 
-    def connect(self, client, server):
-        self._segment(client, server, 0x02)  # SYN
-        self._segment(server, client, 0x12)  # SYN ACK
-        self._segment(client, server, 0x10)  # ACK
+    def connect(self, client, server):  # SYN, SYN ACK, ACK
+        for src, dst, flags in ((client, server, 0x02), (server, client, 0x12), (client, server, 0x10)):
+            self._segment(src, dst, flags)
 
     def send(self, src, dst, data):
         """One segment; returns its frame number."""

@@ -1,42 +1,23 @@
-// A whole launcher run clicked through in headless Chromium (Debian's
-// chromium, driven by puppeteer-core; no browser is downloaded): the launcher
-// starts the web UI as its AIR client; the page starts the game, sees it
-// running, chats both ways, installs 1.1.0 and watches the bar reach 100 %,
-// starts that version, is told in words why it cannot be uninstalled, and
-// closes the launcher. Screenshots go to build/web-ui/ (or
-// DRUX_SCREENSHOT_DIR).
+// A whole launcher run clicked through in headless Chromium (Debian's, driven by
+// puppeteer-core; no browser is downloaded) with the web UI as the AIR client:
+// the game, chat both ways, 1.1.0 installed to 100 % and started, why it cannot
+// be uninstalled, the close. Screenshots go to build/web-ui/ (or DRUX_SCREENSHOT_DIR).
 import assert from 'node:assert/strict';
 import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { it } from 'node:test';
 
-import { LauncherRun, liveRunMissing } from '../../../clients/js/test/launcher-run.js';
+import { LauncherRun, liveRunMissing, until } from '../../../clients/js/test/launcher-run.js';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const program = path.join(here, '../bin/drux-web-ui.js');
 const chromium = process.env.DRUX_CHROMIUM || '/usr/bin/chromium';
 const shots = process.env.DRUX_SCREENSHOT_DIR || path.resolve(here, '../../../build/web-ui');
 
-let puppeteer = null;
-try {
-    puppeteer = (await import('puppeteer-core')).default;
-} catch {}
-function missing() {
-    if (!puppeteer) return 'puppeteer-core is not installed (npm ci in apps/web-ui)';
-    if (!existsSync(chromium)) return `no Chromium at ${chromium} (apt install chromium)`;
-    return liveRunMissing() ?? false;
-}
-const skip = missing();
-
-async function waitForFile(file, ms) {
-    const deadline = Date.now() + ms;
-    while (!existsSync(file) || !readFileSync(file, 'utf8').endsWith('\n')) {
-        if (Date.now() > deadline) throw new Error(`no ${file} within ${ms} ms`);
-        await new Promise((r) => setTimeout(r, 50));
-    }
-    return readFileSync(file, 'utf8').trim();
-}
+const puppeteer = await import('puppeteer-core').then((m) => m.default, () => null);
+const skip = !puppeteer ? 'puppeteer-core is not installed (npm ci in apps/web-ui)'
+    : !existsSync(chromium) ? `no Chromium at ${chromium} (apt install chromium)` : liveRunMissing() ?? false;
 
 it('a whole run in the browser: game, chat, install 1.1.0 to 100 %, start it, close', { skip, timeout: 180_000 }, async (t) => {
     const started = Date.now();
@@ -46,20 +27,18 @@ it('a whole run in the browser: game, chat, install 1.1.0 to 100 %, start it, cl
     let browser;
     try {
         await run.start();
-        const url = await waitForFile(run.file('ui-url'), 30_000);
+        const urlFile = run.file('ui-url');
+        assert.ok(await until(() => existsSync(urlFile) && readFileSync(urlFile, 'utf8').endsWith('\n'), 30_000), `no ${urlFile}`);
+        const url = readFileSync(urlFile, 'utf8').trim();
         assert.match(url, /^http:\/\/127\.0\.0\.1:\d+\/\?token=[\w-]{32}$/);
 
         // Without the token, nothing: not the page, not an action.
-        const bare = new URL(url);
-        bare.search = '';
+        const bare = url.replace(/\?.*/, '');
         assert.equal((await fetch(bare)).status, 403);
         assert.equal((await fetch(new URL('/api/close', bare), { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: '{}' })).status, 403);
 
-        browser = await puppeteer.launch({
-            executablePath: chromium,
-            headless: true,
-            args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run'],
-        });
+        const args = ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--no-first-run'];
+        browser = await puppeteer.launch({ executablePath: chromium, headless: true, args });
         const page = await browser.newPage();
         await page.setViewport({ width: 1100, height: 760 });
         const problems = [];
@@ -68,6 +47,7 @@ it('a whole run in the browser: game, chat, install 1.1.0 to 100 %, start it, cl
         const text = (selector) => page.$eval(selector, (node) => node.textContent);
         const waitText = (selector, wanted, timeout = 60_000) =>
             page.waitForFunction((s, w) => document.querySelector(s)?.textContent.includes(w), { timeout }, selector, wanted);
+        const chat = (words) => page.type('#chat-input', words).then(() => page.click('#chat-send'));
 
         await page.goto(url);
         await waitText('#connection', 'connected');
@@ -80,11 +60,9 @@ it('a whole run in the browser: game, chat, install 1.1.0 to 100 %, start it, cl
         await page.screenshot({ path: path.join(shots, '1-game-running.png') });
 
         // Chat both ways.
-        await page.type('#chat-input', 'Hello from the browser');
-        await page.click('#chat-send');
+        await chat('Hello from the browser');
         await waitText('#chat-log', 'echo: Hello from the browser');
-        await page.type('#chat-input', '/quit');
-        await page.click('#chat-send');
+        await chat('/quit');
         await waitText('#game-state', 'stopped');
 
         // Install 1.1.0: the bar reaches 100 %.
@@ -98,8 +76,7 @@ it('a whole run in the browser: game, chat, install 1.1.0 to 100 %, start it, cl
         // Start it.
         await page.click('#installed li[data-version="1.1.0"] button.start');
         await waitText('#game-state', 'connected');
-        await page.type('#chat-input', 'Which version?');
-        await page.click('#chat-send');
+        await chat('Which version?');
         await waitText('#chat-log', 'echo: Which version?');
         await page.screenshot({ path: path.join(shots, '3-version-running.png') });
         assert.ok(run.notes('game').some((n) => n.includes('versions/1.1.0/drux-game')), run.report());
@@ -116,8 +93,7 @@ it('a whole run in the browser: game, chat, install 1.1.0 to 100 %, start it, cl
         assert.equal(await run.waitForExit(60_000), 0, run.report());
         assert.ok(run.notes('air-client').includes('exits with status 0'), run.report());
         assert.deepEqual(problems, []);
-        await new Promise((r) => setTimeout(r, 200));
-        assert.deepEqual(run.running(), [], run.report());
+        assert.deepEqual(await run.leftRunning(), [], run.report());
         const seconds = ((Date.now() - started) / 1000).toFixed(1);
         writeFileSync(path.join(shots, 'browser-test.txt'), `whole run in the browser: ${seconds} s\n`);
         t.diagnostic(`whole run in the browser: ${seconds} s; screenshots in ${shots}`);

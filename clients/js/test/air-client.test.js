@@ -9,71 +9,6 @@ import { afterEach, it } from 'node:test';
 
 import { AirClient, Connection, MessageType as T } from '../src/index.js';
 
-// The launcher's AIR port as the library behaves: every answer goes to every
-// connection; one connection's messages are handled one at a time, so an
-// install holds back that connection's later requests until it ends.
-class StandInLauncher {
-    async listen() {
-        this.connections = [];
-        this.received = [];
-        this.install = { operation: 'install', version: '', state: 'idle', percent: 0 };
-        this.server = net.createServer((socket) => this.accept(socket));
-        this.server.listen(0, '127.0.0.1');
-        await once(this.server, 'listening');
-        return this.server.address().port;
-    }
-    broadcast(type, payload) {
-        for (const c of this.connections) if (c.isOpen) c.send(type, payload).catch(() => {});
-    }
-    accept(socket) {
-        const connection = new Connection(socket);
-        this.connections.push(connection);
-        let queue = Promise.resolve();
-        connection.on('message', (m) => {
-            if (m.type === T.REPLY || m.type === T.HEARTBEAT) return;
-            this.received.push([this.connections.indexOf(connection), m.name, m.payload]);
-            queue = queue.then(() => this.handle(m));
-        });
-    }
-    async handle({ type, payload }) {
-        const progress = () => JSON.stringify(this.install);
-        switch (type) {
-            case T.GAMECLIENT_CREATE:
-                this.broadcast(T.GAMECLIENT_LAUNCHED);
-                this.broadcast(T.GAMECLIENT_CONNECTED_TO_SERVER);
-                break;
-            case T.CHATMESSAGE_TO_GAME:
-                this.broadcast(T.CHATMESSAGE_FROM_GAME, `echo: ${payload}`);
-                break;
-            case T.GAMECLIENT_ENUMERATE_LATEST_VERSIONS:
-                this.broadcast(type, payload === '1' ? '["2.0.0"]' : '["2.0.0","1.1.0"]');
-                break;
-            case T.GAMECLIENT_INSTALL_VERSION: // runs on this connection's thread: 10 % a step
-                this.install = { operation: 'install', version: payload, state: 'running', percent: 0 };
-                while (this.install.state === 'running' && this.install.percent < 100) {
-                    await new Promise((r) => setTimeout(r, this.stepMs));
-                    if (this.install.state === 'running') this.install.percent += 10;
-                }
-                if (this.install.state === 'running') Object.assign(this.install, { state: 'complete', bytes: 1234 });
-                break;
-            case T.GAMECLIENT_CANCEL_INSTALL:
-                if (this.install.state === 'running') this.install.state = 'cancelled';
-                break;
-            case T.GAMECLIENT_INSTALL_PROGRESS:
-                this.broadcast(type, progress());
-                break;
-            case T.CLOSE:
-                this.broadcast(T.CLOSE);
-                break;
-            default:
-        }
-    }
-    close() {
-        for (const c of this.connections) c.close();
-        this.server.close();
-    }
-}
-
 let launcher;
 let client;
 afterEach(() => {
@@ -81,10 +16,44 @@ afterEach(() => {
     launcher?.close();
 });
 
+// The launcher's AIR port as the library behaves: every answer goes to every
+// connection; one connection's messages are handled one at a time, so an
+// install (10 % a step) holds back that connection's later requests until it ends.
 async function start(stepMs = 30) {
-    launcher = new StandInLauncher();
-    launcher.stepMs = stepMs;
-    client = await AirClient.connect(await launcher.listen(), { progressIntervalMs: 20 });
+    const connections = [];
+    const received = []; // [connection index, type name, payload]
+    let install = { operation: 'install', version: '', state: 'idle', percent: 0 };
+    const broadcast = (type, payload) => connections.filter((c) => c.isOpen).forEach((c) => c.send(type, payload).catch(() => {}));
+    const handlers = {
+        [T.GAMECLIENT_CREATE]: () => [T.GAMECLIENT_LAUNCHED, T.GAMECLIENT_CONNECTED_TO_SERVER].forEach((t) => broadcast(t)),
+        [T.CHATMESSAGE_TO_GAME]: (text) => broadcast(T.CHATMESSAGE_FROM_GAME, `echo: ${text}`),
+        [T.GAMECLIENT_ENUMERATE_LATEST_VERSIONS]: (n) => broadcast(T.GAMECLIENT_ENUMERATE_LATEST_VERSIONS, n === '1' ? '["2.0.0"]' : '["2.0.0","1.1.0"]'),
+        [T.GAMECLIENT_INSTALL_VERSION]: async (version) => {
+            install = { operation: 'install', version, state: 'running', percent: 0 };
+            while (install.state === 'running' && install.percent < 100) {
+                await new Promise((r) => setTimeout(r, stepMs));
+                if (install.state === 'running') install.percent += 10;
+            }
+            if (install.state === 'running') Object.assign(install, { state: 'complete', bytes: 1234 });
+        },
+        [T.GAMECLIENT_CANCEL_INSTALL]: () => install.state === 'running' && (install.state = 'cancelled'),
+        [T.GAMECLIENT_INSTALL_PROGRESS]: () => broadcast(T.GAMECLIENT_INSTALL_PROGRESS, JSON.stringify(install)),
+        [T.CLOSE]: () => broadcast(T.CLOSE),
+    };
+    const server = net.createServer((socket) => {
+        const connection = new Connection(socket);
+        connections.push(connection);
+        let queue = Promise.resolve();
+        connection.on('message', ({ type, name, payload }) => {
+            if (type === T.REPLY || type === T.HEARTBEAT) return;
+            received.push([connections.indexOf(connection), name, payload]);
+            queue = queue.then(() => handlers[type]?.(payload));
+        });
+    });
+    server.listen(0, '127.0.0.1');
+    await once(server, 'listening');
+    launcher = { connections, received, close: () => { connections.forEach((c) => c.close()); server.close(); } };
+    client = await AirClient.connect(server.address().port, { progressIntervalMs: 20 });
 }
 
 it('turns requests into messages and the launcher\'s messages into events', async () => {
@@ -116,30 +85,23 @@ it('follows an install to its end through polls on a side connection', async () 
 
 it('cancels a running install from the side connection', async () => {
     await start(60);
-    const installing = client.install('2.0.0', {
-        onProgress: (p) => {
-            if (p.state === 'running' && p.percent >= 20) client.cancel('install');
-        },
+    const final = await client.install('2.0.0', {
+        onProgress: (p) => p.state === 'running' && p.percent >= 20 && client.cancel('install'),
     });
-    const final = await installing;
     assert.equal(final.state, 'cancelled');
     assert.ok(final.percent < 100);
     assert.ok(launcher.received.some(([c, name]) => c === 1 && name === 'GAMECLIENT_CANCEL_INSTALL'));
 });
 
-it('answers the launcher\'s CLOSE with CLOSE and ends', async () => {
-    await start();
-    const ended = once(client, 'end');
-    launcher.connections[0].send(T.CLOSE);
-    const [{ reason }] = await ended;
-    assert.equal(reason, 'closed by the launcher');
-    assert.deepEqual(launcher.received.at(-1), [0, 'CLOSE', null]);
-});
-
-it('ends with "lost" when the launcher goes away', async () => {
-    await start();
-    const ended = once(client, 'end');
-    launcher.close();
-    const [{ reason }] = await ended;
-    assert.match(reason, /^lost/);
-});
+for (const [how, end, reason, lastReceived] of [
+    ['answers the launcher\'s CLOSE with CLOSE and ends', () => launcher.connections[0].send(T.CLOSE), /^closed by the launcher$/, [0, 'CLOSE', null]],
+    ['ends with "lost" when the launcher goes away', () => launcher.close(), /^lost/, undefined],
+]) {
+    it(how, async () => {
+        await start();
+        const ended = once(client, 'end');
+        end();
+        assert.match((await ended)[0].reason, reason);
+        assert.deepEqual(launcher.received.at(-1), lastReceived);
+    });
+}

@@ -2,9 +2,9 @@
 import assert from 'node:assert/strict';
 import { once } from 'node:events';
 import net from 'node:net';
-import { afterEach, beforeEach, it } from 'node:test';
+import { afterEach, it } from 'node:test';
 
-import { Connection, ConnectionClosedError, Decoder, encodeMessage, MAX_PAYLOAD_BYTES, MessageType as T } from '../src/index.js';
+import { Connection, ConnectionClosedError, encodeMessage, Decoder, MAX_PAYLOAD_BYTES, MessageType as T } from '../src/index.js';
 
 let server;
 let peer; // the server's end of the connection
@@ -12,8 +12,7 @@ let received; // what the peer has read, decoded
 let connection;
 
 async function open(options) {
-    server = net.createServer();
-    server.listen(0, '127.0.0.1');
+    server = net.createServer().listen(0, '127.0.0.1');
     await once(server, 'listening');
     const accepted = once(server, 'connection');
     connection = await Connection.connect(server.address().port, options);
@@ -32,79 +31,41 @@ async function until(condition, ms = 3000) {
     }
 }
 
-beforeEach(() => open());
 afterEach(() => {
     connection?.close();
     peer?.destroy();
     server?.close();
 });
 
-it('takes a coalesced burst one message at a time: its REPLY, then its listeners, then the next', async () => {
+it('takes a stream one message at a time: its REPLY (none for a REPLY or an invalid header), its listeners, the next', async () => {
+    await open();
     const seen = [];
+    const resolved = []; // the listeners' sends whose REPLY came
     connection.on('message', (m) => {
         seen.push([m.name, m.payload]);
         // An answer sent by a listener follows its message's REPLY.
-        if (m.type !== T.REPLY) connection.send(T.CHATMESSAGE_TO_GAME, m.name).catch(() => {});
+        if (m.type !== T.REPLY) connection.send('CHATMESSAGE_TO_GAME', m.name).then(() => resolved.push(m.name), () => {});
     });
-    peer.write(Buffer.concat([encodeMessage(T.GAMECLIENT_LAUNCHED), encodeMessage(T.CHATMESSAGE_FROM_GAME, 'hi'), encodeMessage(T.REPLY)]));
-    await until(() => seen.length === 3 && received.length === 4);
-    assert.deepEqual(received, [[T.REPLY, null], [T.CHATMESSAGE_TO_GAME, 'GAMECLIENT_LAUNCHED'], [T.REPLY, null], [T.CHATMESSAGE_TO_GAME, 'CHATMESSAGE_FROM_GAME']]);
-    assert.deepEqual(seen, [['GAMECLIENT_LAUNCHED', null], ['CHATMESSAGE_FROM_GAME', 'hi'], ['REPLY', null]]);
-});
-
-it('reassembles a message sent one byte at a time', async () => {
-    const seen = [];
-    connection.on('message', (m) => seen.push(m.payload));
     for (const byte of encodeMessage(T.CHATMESSAGE_FROM_GAME, 'split')) {
         peer.write(Buffer.from([byte]));
         await new Promise((r) => setImmediate(r));
     }
-    await until(() => seen.length === 1);
-    assert.deepEqual(seen, ['split']);
-});
-
-it('does not answer a REPLY or an invalid header', async () => {
-    const seen = [];
-    connection.on('message', (m) => seen.push(m.type));
     const bad = encodeMessage(T.CLOSE);
     bad.writeInt32LE(2, 4); // version 2
-    peer.write(Buffer.concat([bad, encodeMessage(T.REPLY), encodeMessage(T.HEARTBEAT)]));
-    await until(() => seen.length === 3);
-    // Sent after the three were handled: whatever they were answered with
-    // arrives before it.
+    peer.write(Buffer.concat([encodeMessage(T.GAMECLIENT_LAUNCHED), bad, encodeMessage(T.REPLY), encodeMessage(T.HEARTBEAT)]));
+    await until(() => seen.length === 5);
+    // Sent after all were handled: whatever they were answered with arrives before it.
     connection.send(T.CHATMESSAGE_TO_GAME, 'probe').catch(() => {});
-    await until(() => received.some(([type]) => type === T.CHATMESSAGE_TO_GAME));
-    assert.deepEqual(seen, [38, T.REPLY, T.HEARTBEAT]);
-    assert.deepEqual(received, [[T.REPLY, null], [T.CHATMESSAGE_TO_GAME, 'probe']]);
-});
-
-it('resolves each send when its REPLY comes, oldest first', async () => {
-    const order = [];
-    const first = connection.send('CHATMESSAGE_TO_GAME', 'one').then(() => order.push('one'));
-    const second = connection.send(T.GAMECLIENT_CREATE).then(() => order.push('two'));
-    await until(() => received.length === 2);
-    assert.deepEqual(received, [[T.CHATMESSAGE_TO_GAME, 'one'], [T.GAMECLIENT_CREATE, null]]);
-    peer.write(encodeMessage(T.REPLY));
-    await first;
-    assert.deepEqual(order, ['one']);
-    peer.write(encodeMessage(T.REPLY));
-    await second;
-    assert.deepEqual(order, ['one', 'two']);
-});
-
-it('sends heartbeats at its interval', async () => {
-    connection.close();
-    peer.destroy();
-    server.close();
-    await open({ heartbeatMs: 40 });
-    await until(() => received.length >= 3);
-    assert.ok(received.every(([type, payload]) => type === T.HEARTBEAT && payload === null));
+    await until(() => received.some(([, payload]) => payload === 'probe'));
+    assert.deepEqual(seen, [['CHATMESSAGE_FROM_GAME', 'split'], ['GAMECLIENT_LAUNCHED', null], ['INVALID', null], ['REPLY', null], ['HEARTBEAT', null]]);
+    const answer = (name) => [T.CHATMESSAGE_TO_GAME, name];
+    assert.deepEqual(received, [[T.REPLY, null], answer('CHATMESSAGE_FROM_GAME'), [T.REPLY, null], answer('GAMECLIENT_LAUNCHED'),
+        answer('INVALID'), [T.REPLY, null], answer('HEARTBEAT'), answer('probe')]);
+    // The one REPLY answered the oldest of the three sends waiting for one.
+    assert.deepEqual(resolved, ['CHATMESSAGE_FROM_GAME']);
 });
 
 it('notices a silent peer and closes', async () => {
-    connection.close();
-    peer.destroy();
-    server.close();
     await open({ silenceMs: 150 });
     const started = Date.now();
     let silent = false;
@@ -115,25 +76,24 @@ it('notices a silent peer and closes', async () => {
     assert.ok(Date.now() - started >= 140);
 });
 
-it('a peer that keeps talking is not silent', async () => {
-    connection.close();
-    peer.destroy();
-    server.close();
-    await open({ silenceMs: 200 });
+it('sends heartbeats at its interval; a peer that keeps talking is not silent', async () => {
+    await open({ heartbeatMs: 40, silenceMs: 200 });
     for (let i = 0; i < 8; i++) {
         peer.write(encodeMessage(T.HEARTBEAT));
         await new Promise((r) => setTimeout(r, 50));
     }
     assert.equal(connection.isOpen, true);
+    const count = (type) => received.filter(([t]) => t === type).length;
+    await until(() => count(T.REPLY) === 8 && count(T.HEARTBEAT) >= 3);
+    assert.ok(received.every(([type, payload]) => (type === T.HEARTBEAT || type === T.REPLY) && payload === null));
 });
 
-it('refuses to send a payload over the limit, or one with a zero byte', () => {
-    assert.throws(() => connection.send(T.CHATMESSAGE_TO_GAME, Buffer.alloc(MAX_PAYLOAD_BYTES + 1, 0x61)), RangeError);
-    assert.throws(() => connection.send(T.CHATMESSAGE_TO_GAME, 'a\0b'), RangeError);
+it('refuses to send a payload over the limit or with a zero byte; ends when a header announces more than the limit', async () => {
+    await open();
+    for (const payload of [Buffer.alloc(MAX_PAYLOAD_BYTES + 1, 0x61), 'a\0b']) {
+        assert.throws(() => connection.send(T.CHATMESSAGE_TO_GAME, payload), RangeError);
+    }
     assert.equal(connection.isOpen, true);
-});
-
-it('ends the connection when a header announces more than the limit', async () => {
     const header = encodeMessage(T.CHATMESSAGE_FROM_GAME);
     header.writeInt32LE(MAX_PAYLOAD_BYTES + 1, 12);
     peer.write(header);
@@ -143,6 +103,7 @@ it('ends the connection when a header announces more than the limit', async () =
 });
 
 it('closes cleanly: the peer reads what was sent, then the end; waiting sends fail', async () => {
+    await open();
     const pending = connection.send(T.CLOSE);
     connection.close();
     await assert.rejects(pending, ConnectionClosedError);
@@ -152,6 +113,7 @@ it('closes cleanly: the peer reads what was sent, then the end; waiting sends fa
 });
 
 it('reports the peer closing', async () => {
+    await open();
     peer.end();
     const [{ reason }] = await once(connection, 'close');
     assert.equal(reason, 'peer');

@@ -1,11 +1,10 @@
 // A launcher run of the real programs for the JavaScript tests, as
-// tests/apps/launcher_run.py makes them: a fresh temporary folder with copies
-// of drux-launcher, drux-game and patcher.dll, an AIR client of the test's
-// choosing (an executable script, linked in under its own name), ports of the
-// run's own, the library's start pauses shortened through the test build of
-// the library, and at the end nothing of the run left running.
+// tests/apps/launcher_run.py makes them: a temporary folder with copies of
+// drux-launcher, drux-game and patcher.dll, an AIR client of the test's choosing
+// (linked in under its own name), ports of the run's own, the library's start
+// pauses shortened through its test build, and at the end nothing left running.
 import { spawn } from 'node:child_process';
-import { copyFileSync, mkdtempSync, readFileSync, readlinkSync, rmSync, symlinkSync } from 'node:fs';
+import { copyFileSync, existsSync, mkdtempSync, readFileSync, readlinkSync, rmSync, symlinkSync } from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
@@ -13,7 +12,6 @@ import path from 'node:path';
 import { appsDir, testSeamsDir } from './paths.js';
 
 const PROGRAMS = ['drux-launcher', 'drux-game', 'patcher.dll'];
-const SHORT_START = 'processStartPauseMs=100,processExitWaitMs=3000';
 
 // Why a live run cannot happen here, or null.
 export function liveRunMissing() {
@@ -23,13 +21,17 @@ export function liveRunMissing() {
     return null;
 }
 
-function portFree(port) {
-    return new Promise((resolve) => {
-        const probe = net.createServer();
-        probe.once('error', () => resolve(false));
-        probe.listen(port, '127.0.0.1', () => probe.close(() => resolve(true)));
-    });
+// Whether condition() became true within ms, asked every 20 ms.
+export async function until(condition, ms) {
+    const deadline = Date.now() + ms;
+    while (!condition() && Date.now() < deadline) await new Promise((r) => setTimeout(r, 20));
+    return condition();
 }
+
+const portFree = (port) => new Promise((resolve) => {
+    const probe = net.createServer().once('error', () => resolve(false));
+    probe.listen(port, '127.0.0.1', () => probe.close(() => resolve(true)));
+});
 
 function programRunning(pid) {
     try {
@@ -50,53 +52,40 @@ export class LauncherRun {
         this.env = {
             ...process.env,
             DRUX_TIMELINE: this.file('timeline.tsv'),
-            DRUX_FIGURES: SHORT_START,
+            DRUX_FIGURES: 'processStartPauseMs=100,processExitWaitMs=3000',
             LD_LIBRARY_PATH: testSeamsDir(),
             DRUX_PATCHER_ROOT: this.file('versions'),
             ...env,
         };
-        this.launcher = null;
-        this.exited = null;
     }
 
     file(name) {
         return path.join(this.dir, name);
     }
 
-    async pickPorts() {
-        const ports = [];
-        while (ports.length < 3) {
-            const port = 20000 + Math.floor(Math.random() * 12000);
-            if (!ports.includes(port) && (await portFree(port))) ports.push(port);
-        }
-        return ports;
-    }
-
     async start(options = []) {
-        this.ports = await this.pickPorts();
+        // Below the system's range of ephemeral ports, which outgoing connections take.
+        this.ports = [];
+        while (this.ports.length < 3) {
+            const port = 20000 + Math.floor(Math.random() * 12000);
+            if (!this.ports.includes(port) && (await portFree(port))) this.ports.push(port);
+        }
         const [launcherPort, airPort, gamePort] = this.ports;
-        const args = ['--launcher-port', launcherPort, '--air-port', airPort, '--game-port', gamePort, '--air-path', this.airPath,
-            ...options].map(String);
-        this.launcher = spawn(this.file('drux-launcher'), args, { cwd: this.dir, env: this.env, stdio: ['ignore', 'pipe', 'pipe'] });
+        const args = ['--launcher-port', launcherPort, '--air-port', airPort, '--game-port', gamePort, '--air-path', this.airPath, ...options];
+        this.launcher = spawn(this.file('drux-launcher'), args.map(String), { cwd: this.dir, env: this.env, stdio: ['ignore', 'pipe', 'pipe'] });
         this.output = '';
-        this.launcher.stdout.on('data', (d) => (this.output += d));
-        this.launcher.stderr.on('data', (d) => (this.output += d));
+        for (const stream of [this.launcher.stdout, this.launcher.stderr]) stream.on('data', (d) => (this.output += d));
         this.exited = new Promise((resolve) => this.launcher.on('exit', (code, signal) => resolve(code ?? 128 + os.constants.signals[signal])));
     }
 
     // The launcher's exit status, or null when it has not ended in time.
-    async waitForExit(ms = 60_000) {
-        let timer;
-        const status = await Promise.race([this.exited, new Promise((r) => (timer = setTimeout(() => r(null), ms)))]);
-        clearTimeout(timer);
-        return status;
+    waitForExit(ms = 60_000) {
+        return Promise.race([this.exited, new Promise((r) => setTimeout(() => r(null), ms).unref())]);
     }
 
     notes(who) {
-        let text = '';
-        try {
-            text = readFileSync(this.file('timeline.tsv'), 'utf8');
-        } catch {}
+        const file = this.file('timeline.tsv');
+        const text = existsSync(file) ? readFileSync(file, 'utf8') : '';
         return text.split('\n').map((line) => line.split('\t')).filter((p) => p.length === 3 && (!who || p[1] === who)).map((p) => p[2]);
     }
 
@@ -104,6 +93,12 @@ export class LauncherRun {
     running() {
         const pids = this.notes().map((note) => /^pid (\d+)/.exec(note)).filter(Boolean).map((m) => Number(m[1]));
         return pids.filter(programRunning);
+    }
+
+    // The noted programs still running after up to 10 s: programs told to end may take a moment to go.
+    async leftRunning() {
+        await until(() => this.running().length === 0, 10_000);
+        return this.running();
     }
 
     report() {
